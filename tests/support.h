@@ -1,0 +1,34 @@
+// Helpers shared by the tests: scratch files and direct SQLite access to
+// check what a run left behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The shared, read-only folder beside the project (fixtures).
+std::string SharedDir();
+
+// A fresh scratch folder, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs SQL (several statements allowed) on a SQLite file, creating it.
+void Exec(const std::string& db_path, const std::string& sql);
+
+// Rows of a query on a SQLite file, each value as text ("NULL" for Null).
+using Rows = std::vector<std::vector<std::string>>;
+Rows Query(const std::string& db_path, const std::string& sql);
+
+}  // namespace testsupport
