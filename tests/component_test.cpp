@@ -1,0 +1,279 @@
+// The run as a whole on SQLite account sets built from the reference schemas:
+// step order and statement texts, copies by name, the error path.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "dbaccess/sqlite.h"
+#include "tests/support.h"
+#include "velaccap/clsAPA812.h"
+#include "velaccap/layers.h"
+#include "velaccap/trace.h"
+
+namespace velaccap {
+namespace {
+
+using testsupport::Exec;
+using testsupport::Query;
+using testsupport::Rows;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A fresh, empty pair of account sets from the reference schemas, with room
+// for each test to reshape tables before the run.
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Exec(src_, ReadFile(std::string(VELACCAP_SOURCE_DIR) + "/schema/source_812.sql"));
+    Exec(tgt_, ReadFile(std::string(VELACCAP_SOURCE_DIR) + "/schema/target_820.sql"));
+  }
+
+  // Runs the migration on `obj`, tracing into trace_.
+  bool Run(clsAPA812& obj) {
+    auto src = OpenSqliteSource(src_);
+    auto tgt = OpenSqliteTarget(tgt_);
+    trace_.str("");
+    auto tsrc = TraceSource(*src, trace_);
+    auto ttgt = TraceTarget(*tgt, trace_);
+    return obj.UpdateA812ToS820(*tsrc, *ttgt);
+  }
+
+  testsupport::TempDir dir_;
+  std::string src_ = dir_.file("source.db");
+  std::string tgt_ = dir_.file("target.db");
+  std::ostringstream trace_;
+};
+
+// Every statement and query of a run over empty tables, in order: the
+// clearing statements and source queries exactly as written, tables opened
+// with lock type 3 up to step 7 and 2 after, no batch save, the added code.
+TEST_F(RunTest, EmptyAccountSetRunsEveryStepInOrder) {
+  clsAPA812 obj;
+  EXPECT_EQ(obj.ErrDescription(), "");
+  ASSERT_TRUE(Run(obj)) << obj.ErrDescription();
+  EXPECT_EQ(obj.ErrDescription(), "");
+  const std::string expected =
+      "X\tDelete Ap_AlarmSet\nS\tSelect * From Ap_AlarmSet Order By cFlag,cNum\nT\tAp_AlarmSet\t3\n"
+      "X\tDelete Ap_BillAge\nS\tSelect * From Ap_BillAge Order By cFlag,cNum\nT\tAp_BillAge\t3\n"
+      "X\tDelete Ap_CancelNo\nS\tSelect Max(iCancelNo) As ID,cType,cFlag From Ap_CancelNo Group By cFlag,cType\n"
+      "T\tAp_CancelNo\t3\n"
+      "X\tDelete Ap_CloseBill\nS\tSelect * From Ap_CloseBill Order By Auto_ID\nT\tAp_CloseBill\t3\n"
+      "X\tDelete Ap_CtrlCode\nS\tSelect * From Ap_CtrlCode Order By Auto_ID\nT\tAp_CtrlCode\t3\n"
+      "X\tDelete SaleBillVouch Where cSTCode Is Null\n"
+      "S\tSelect * From SaleBillVouch Where cSTCode Is Null And Instr(cSBVCode,' ')=0 Order By SBVID\n"
+      "T\tSaleBillVouch\t3\n"
+      "X\tDelete SaleBillVouchs From SaleBillVouch Where cSTCode Is Null And "
+      "SaleBillVouchs.SBVID=SaleBillVouch.SBVID\n"
+      "S\tSelect * From SaleBillVouchs INNER JOIN SaleBillVouch ON SaleBillVouchs.SBVID=SaleBillVouch.SBVID "
+      "  Where cSTCode Is Null And Instr(cSBVCode,' ')=0 Order By SaleBillVouchs.SBVID,SaleBillVouchs.AutoID\n"
+      "T\tSaleBillVouchs\t3\n"
+      "S\tSelect * From SaleBillVouchs INNER JOIN SaleBillVouch ON SaleBillVouchs.SBVID=SaleBillVouch.SBVID "
+      "  Where cSTCode Is Null And Instr(cSBVCode,' ')>0 Order By SaleBillVouchs.SBVID,SaleBillVouchs.AutoID\n"
+      "X\tDelete PurBillVouch Where cBusType Is Null\n"
+      "S\tSelect * From PurBillVouch Where cBusType Is Null And Instr(cPBVCode,' ')=0 Order By PBVID\n"
+      "T\tPurBillVouch\t2\n"
+      "X\tDelete PurBillVouchs From PurBillVouch Where cBusType Is Null And "
+      "PurBillVouchs.PBVID=PurBillVouch.PBVID\n"
+      "S\tSelect * From PurBillVouchs INNER JOIN PurBillVouch ON PurBillVouchs.PBVID=PurBillVouch.PBVID "
+      "  Where cBusType Is Null And Instr(cPBVCode,' ')=0 Order By PurBillVouchs.PBVID,PurBillVouchs.ID\n"
+      "T\tPurBillVouchs\t2\n"
+      "S\tSelect * From PurBillVouchs INNER JOIN PurBillVouch ON PurBillVouchs.PBVID=PurBillVouch.PBVID "
+      "  Where cBusType Is Null And Instr(cPBVCode,' ')>0 Order By PurBillVouchs.PBVID,PurBillVouchs.ID\n"
+      "X\tDelete Ap_Detail\nS\tSelect * From Ap_Detail Order By Auto_ID\nT\tAp_Detail\t2\n"
+      "X\tDelete Ap_InputCode\nS\tSelect * From Ap_InputCode Order By Auto_ID\nT\tAp_InputCode\t2\n"
+      "X\tINSERT INTO Ap_Inputcode(cNum,cNote,cNote_f,cFlag,cArCode,cArCodeName,cApCode,cApCodeName) "
+      "VALUES('49','币种兑换差异入账科目','dhcyrzkm','RP',Null,Null,Null,Null)\n"
+      "X\tDelete Ap_InvCode\nS\tSelect * From Ap_InvCode Order By Auto_ID\nT\tAp_InvCode\t2\n"
+      "X\tDelete Ap_Note\nS\tSelect * From Ap_Note Order By Auto_ID\nT\tAp_Note\t2\n"
+      "X\tDelete Ap_Note_Sub\nS\tSelect * From Ap_Note_Sub Order By ID\nT\tAp_Note_Sub\t2\n"
+      "X\tDelete Ap_SStyleCode\nS\tSelect * From Ap_SStyleCode Order By Auto_ID\nT\tAp_SStyleCode\t2\n"
+      "X\tDelete Ap_Vouch\nS\tSelect * From Ap_Vouch Order By Auto_ID\nT\tAp_Vouch\t2\n"
+      "X\tDelete Ap_Vouchs\nS\tSelect * From Ap_Vouchs Order By Auto_ID\nT\tAp_Vouchs\t2\n"
+      "X\tDelete Ap_VouchType\nS\tSelect * From Ap_VouchType Order By cTypeCode\nT\tAp_VouchType\t2\n"
+      "X\tDelete Ar_BadAge\nS\tSelect * From Ar_BadAge Order By cNum\nT\tAr_BadAge\t2\n"
+      "X\tDelete Ar_BadPara\nS\tSelect * From Ar_BadPara Order By dJtDate\nT\tAr_BadPara\t2\n"
+      "S\tSELECT cSysID,cName,cValue FROM AccInformation WHERE cSysID='AR' or cSysID='AP' "
+      "ORDER BY cSysID,cName\n";
+  EXPECT_EQ(trace_.str(), expected);
+  EXPECT_EQ(Query(tgt_, "SELECT cNum, cNote, cFlag, cArCode FROM Ap_InputCode"),
+            (Rows{{"49", "币种兑换差异入账科目", "RP", "NULL"}}));
+}
+
+// The left-out column is matched in any letter case and the target numbers
+// those rows itself; a column that merely contains the name is copied.
+// Columns go by name into a target of another order with extra columns.
+TEST_F(RunTest, CopiesColumnsByNameLeavingOutTheIdentity) {
+  Exec(src_,
+       "DROP TABLE Ap_CloseBill; CREATE TABLE Ap_CloseBill (auto_id INTEGER, AUTO_ID2 INTEGER, cName TEXT);"
+       "INSERT INTO Ap_CloseBill VALUES (700, 5, 'b'), (500, 6, 'a');"
+       "DROP TABLE Ap_Note_Sub; CREATE TABLE Ap_Note_Sub (Id INTEGER, cNote TEXT, dDate DATETIME);"
+       "INSERT INTO Ap_Note_Sub VALUES (9, 'x', '2020-02-29 13:14:15');"
+       "DROP TABLE Ap_AlarmSet; CREATE TABLE Ap_AlarmSet (cFlag TEXT, cNum TEXT, iDays INTEGER, bOn BIT);"
+       "INSERT INTO Ap_AlarmSet VALUES ('P', '2', 30, 1), ('P', '1', NULL, 0);");
+  Exec(tgt_,
+       "DROP TABLE Ap_CloseBill; CREATE TABLE Ap_CloseBill (cName TEXT, "
+       "Auto_ID INTEGER PRIMARY KEY AUTOINCREMENT, AUTO_ID2 INTEGER, cExtra TEXT DEFAULT 'dflt');"
+       "DROP TABLE Ap_Note_Sub; CREATE TABLE Ap_Note_Sub (ID INTEGER PRIMARY KEY AUTOINCREMENT, "
+       "dDate DATETIME, cNote TEXT);"
+       "DROP TABLE Ap_AlarmSet; CREATE TABLE Ap_AlarmSet (bOn BIT, iDays INTEGER DEFAULT 7, cNum TEXT, "
+       "cFlag TEXT);");
+  clsAPA812 obj;
+  ASSERT_TRUE(Run(obj)) << obj.ErrDescription();
+  EXPECT_EQ(Query(tgt_, "SELECT Auto_ID, AUTO_ID2, cName, cExtra FROM Ap_CloseBill ORDER BY Auto_ID"),
+            (Rows{{"1", "6", "a", "dflt"}, {"2", "5", "b", "dflt"}}));
+  EXPECT_EQ(Query(tgt_, "SELECT ID, cNote, dDate FROM Ap_Note_Sub"),
+            (Rows{{"1", "x", "2020-02-29 13:14:15"}}));
+  // Null is written as Null, not left to the column's default.
+  EXPECT_EQ(Query(tgt_, "SELECT cFlag, cNum, iDays, bOn FROM Ap_AlarmSet ORDER BY rowid"),
+            (Rows{{"P", "1", "NULL", "0"}, {"P", "2", "30", "1"}}));
+  EXPECT_NE(trace_.str().find("T\tAp_CloseBill\t3\nB\t2\n"), std::string::npos);
+}
+
+// A source column that the target lacks stops the run at that step: the
+// description is the target's own, no later step touches the target, and a
+// later good run on the same object clears the description.
+TEST_F(RunTest, MissingTargetColumnStopsTheRun) {
+  Exec(src_,
+       "DROP TABLE Ap_Vouch; CREATE TABLE Ap_Vouch (Auto_ID INTEGER, cVouchID TEXT, cStray TEXT);"
+       "INSERT INTO Ap_Vouch VALUES (1, 'V1', 's');");
+  Exec(tgt_,
+       "DROP TABLE Ap_Vouch; CREATE TABLE Ap_Vouch (Auto_ID INTEGER PRIMARY KEY AUTOINCREMENT, cVouchID TEXT);"
+       "INSERT INTO Ap_Vouch (cVouchID) VALUES ('old');"
+       "DROP TABLE Ar_BadAge; CREATE TABLE Ar_BadAge (cNum TEXT); INSERT INTO Ar_BadAge VALUES ('kept');");
+  clsAPA812 obj;
+  EXPECT_FALSE(Run(obj));
+  EXPECT_EQ(obj.ErrDescription(), "table Ap_Vouch has no column named cStray");
+  const std::string trace = trace_.str();
+  EXPECT_TRUE(trace.ends_with("X\tDelete Ap_Vouch\nS\tSelect * From Ap_Vouch Order By Auto_ID\nT\tAp_Vouch\t2\n"))
+      << trace;
+  EXPECT_EQ(Query(tgt_, "SELECT COUNT(*) FROM Ap_Vouch"), (Rows{{"0"}}));
+  EXPECT_EQ(Query(tgt_, "SELECT cNum FROM Ar_BadAge"), (Rows{{"kept"}}));
+
+  Exec(src_, "DROP TABLE Ap_Vouch; CREATE TABLE Ap_Vouch (Auto_ID INTEGER, cVouchID TEXT);"
+             "INSERT INTO Ap_Vouch VALUES (1, 'V1');");
+  EXPECT_TRUE(Run(obj)) << obj.ErrDescription();
+  EXPECT_EQ(obj.ErrDescription(), "");
+  EXPECT_EQ(Query(tgt_, "SELECT cVouchID FROM Ap_Vouch"), (Rows{{"V1"}}));
+}
+
+// Counts the recordsets alive on both sides and fails the Nth operation of
+// the run, so every failure point can be shown to release what it holds.
+struct Census {
+  int live = 0;
+  long long ops = 0;
+  long long fail_at = -1;
+  void Tick() {
+    if (++ops == fail_at) throw Error("injected failure");
+  }
+};
+
+class CountedSourceRs : public SourceRecordsetLayer {
+ public:
+  CountedSourceRs(std::unique_ptr<SourceRecordset> inner, Census& c) : SourceRecordsetLayer(std::move(inner)), c_(c) {
+    ++c_.live;
+  }
+  ~CountedSourceRs() override { --c_.live; }
+  void move_next() override {
+    c_.Tick();
+    SourceRecordsetLayer::move_next();
+  }
+
+ private:
+  Census& c_;
+};
+
+class CountedSource : public SourceDatabaseLayer {
+ public:
+  CountedSource(SourceDatabase& inner, Census& c) : SourceDatabaseLayer(inner), c_(c) {}
+
+ protected:
+  std::unique_ptr<SourceRecordset> Wrap(std::unique_ptr<SourceRecordset> rs) override {
+    c_.Tick();
+    return std::make_unique<CountedSourceRs>(std::move(rs), c_);
+  }
+
+ private:
+  Census& c_;
+};
+
+class CountedTargetRs : public TargetRecordsetLayer {
+ public:
+  CountedTargetRs(std::unique_ptr<TargetRecordset> inner, Census& c) : TargetRecordsetLayer(std::move(inner)), c_(c) {
+    ++c_.live;
+  }
+  ~CountedTargetRs() override { --c_.live; }
+  void AddNew() override {
+    c_.Tick();
+    TargetRecordsetLayer::AddNew();
+  }
+  void OpenTable() override {
+    c_.Tick();
+    TargetRecordsetLayer::OpenTable();
+  }
+
+ private:
+  Census& c_;
+};
+
+class CountedTarget : public TargetConnectionLayer {
+ public:
+  CountedTarget(TargetConnection& inner, Census& c) : TargetConnectionLayer(inner), c_(c) {}
+  void Execute(const std::string& s) override {
+    c_.Tick();
+    TargetConnectionLayer::Execute(s);
+  }
+  long long ExecuteCount(const std::string& s) override {
+    c_.Tick();
+    return TargetConnectionLayer::ExecuteCount(s);
+  }
+
+ protected:
+  std::unique_ptr<TargetRecordset> Wrap(std::unique_ptr<TargetRecordset> rs) override {
+    return std::make_unique<CountedTargetRs>(std::move(rs), c_);
+  }
+
+ private:
+  Census& c_;
+};
+
+TEST_F(RunTest, ErrorPathReleasesEveryRecordset) {
+  Exec(src_,
+       "DROP TABLE Ap_Vouchs; CREATE TABLE Ap_Vouchs (Auto_ID INTEGER, cVouchID TEXT);"
+       "INSERT INTO Ap_Vouchs VALUES (1, 'a'), (2, 'b'), (3, 'c');");
+  Exec(tgt_, "DROP TABLE Ap_Vouchs; CREATE TABLE Ap_Vouchs (Auto_ID INTEGER PRIMARY KEY, cVouchID TEXT);");
+  // A clean run counts the operations; then each one is made to fail in turn.
+  Census clean;
+  {
+    auto src = OpenSqliteSource(src_);
+    auto tgt = OpenSqliteTarget(tgt_);
+    CountedSource csrc(*src, clean);
+    CountedTarget ctgt(*tgt, clean);
+    clsAPA812 obj;
+    ASSERT_TRUE(obj.UpdateA812ToS820(csrc, ctgt)) << obj.ErrDescription();
+    EXPECT_EQ(clean.live, 0);
+  }
+  ASSERT_GT(clean.ops, 60);
+  for (long long k = 1; k <= clean.ops; ++k) {
+    Census c;
+    c.fail_at = k;
+    auto src = OpenSqliteSource(src_);
+    auto tgt = OpenSqliteTarget(tgt_);
+    CountedSource csrc(*src, c);
+    CountedTarget ctgt(*tgt, c);
+    clsAPA812 obj;
+    EXPECT_FALSE(obj.UpdateA812ToS820(csrc, ctgt)) << "operation " << k;
+    EXPECT_EQ(obj.ErrDescription(), "injected failure");
+    EXPECT_EQ(c.live, 0) << "operation " << k;
+    EXPECT_EQ(c.ops, k) << "no operation after the failing one";
+  }
+}
+
+}  // namespace
+}  // namespace velaccap
