@@ -1,0 +1,154 @@
+#include "dbaccess/sqlite_common.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "velaccap/open.h"
+
+namespace velaccap::sqlite_internal {
+
+void ThrowLast(sqlite3* db) { throw Error(sqlite3_errmsg(db)); }
+
+Connection Adopt(sqlite3* db) {
+  return Connection(db, [](sqlite3* d) { sqlite3_close_v2(d); });
+}
+
+Connection OpenExisting(const std::string& path, int flags, const char* role) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  Connection db = Adopt(raw);
+  if (rc != SQLITE_OK) {
+    std::string why = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    throw InputError(std::string("cannot open ") + role + " database " + path + ": " + why);
+  }
+  // Opening is lazy: the header is read at the first statement.
+  if (sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw InputError(std::string("cannot open ") + role + " database " + path + ": " +
+                     sqlite3_errmsg(db.get()));
+  if ((flags & SQLITE_OPEN_READWRITE) && sqlite3_db_readonly(db.get(), "main") == 1)
+    throw InputError(std::string("cannot open ") + role + " database " + path +
+                     ": the file cannot be written");
+  sqlite3_busy_timeout(db.get(), 10000);
+  return db;
+}
+
+Stmt Prepare(sqlite3* db, std::string_view sql, const char** tail) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, tail) != SQLITE_OK)
+    ThrowLast(db);
+  return Stmt(raw);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = a[i], y = b[i];
+    if (x == y) continue;
+    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+    if (x != y) return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool Has(const std::string& upper, const char* word) { return upper.find(word) != std::string::npos; }
+
+// The declared type of a date column holds text; only text that our own
+// formatting gives back unchanged becomes a date-time, so that every value
+// is written to a target exactly as it was read.
+bool CanonicalDateTime(std::string_view text, DateTime* out) {
+  if (text.size() != 19 && text.size() != 26) return false;
+  if (text[10] != ' ') return false;
+  DateTime dt;
+  if (!ParseDateTime(text, &dt)) return false;
+  if (text.size() == 26 && dt.microsecond == 0) return false;
+  *out = dt;
+  return true;
+}
+
+void SetText(Value* slot, const char* p, std::size_t n) {
+  if (slot->type() == Value::Type::Text) {
+    // The slot is ours and not const; assigning into its string keeps the
+    // buffer, which saves an allocation per text field per row.
+    const_cast<std::string&>(slot->text()).assign(p, n);
+  } else {
+    *slot = Value::Text(std::string(p, n));
+  }
+}
+
+constexpr std::int64_t kExactInDouble = std::int64_t{1} << 53;
+
+}  // namespace
+
+Family FamilyOf(const char* decl) {
+  if (!decl || !*decl) return Family::Storage;
+  std::string t(decl);
+  std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return std::toupper(c); });
+  std::string first = t.substr(0, t.find_first_of(" (\t"));
+  if (first == "BIT" || Has(t, "BOOL") || Has(t, "YESNO") || Has(t, "LOGICAL")) return Family::YesNo;
+  if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "CLOB") || Has(t, "MEMO") || Has(t, "STRING"))
+    return Family::Text;
+  if (Has(t, "DATE") || Has(t, "TIME")) return Family::DateTime;
+  if (Has(t, "INT") || Has(t, "COUNTER") || Has(t, "BYTE") || Has(t, "LONG")) return Family::Integer;
+  if (Has(t, "REAL") || Has(t, "FLOA") || Has(t, "DOUB") || Has(t, "SINGLE") || Has(t, "MONEY") ||
+      Has(t, "CURRENCY"))
+    return Family::Real;
+  if (Has(t, "DEC") || Has(t, "NUMERIC")) return Family::Numeric;
+  return Family::Storage;
+}
+
+std::vector<Family> Families(sqlite3_stmt* st) {
+  std::vector<Family> out(sqlite3_column_count(st));
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = FamilyOf(sqlite3_column_decltype(st, static_cast<int>(i)));
+  return out;
+}
+
+void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_NULL:
+      if (!slot->is_null()) *slot = Value();
+      return;
+    case SQLITE_INTEGER: {
+      std::int64_t v = sqlite3_column_int64(st, i);
+      if (family == Family::YesNo) {
+        *slot = Value::YesNo(v != 0);
+      } else if (family == Family::Real && v >= -kExactInDouble && v <= kExactInDouble) {
+        // A whole number stored compactly in a floating-point column.
+        *slot = Value::Real(static_cast<double>(v));
+      } else {
+        *slot = Value::Integer(v);
+      }
+      return;
+    }
+    case SQLITE_FLOAT:
+      *slot = Value::Real(sqlite3_column_double(st, i));
+      return;
+    default: {  // text, or a blob passed on as its bytes
+      const char* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+      std::size_t n = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+      if (!p) p = "";
+      DateTime dt;
+      if (family == Family::DateTime && CanonicalDateTime(std::string_view(p, n), &dt)) {
+        *slot = Value::Date(dt);
+        return;
+      }
+      SetText(slot, p, n);
+      return;
+    }
+  }
+}
+
+std::string QuoteIdentifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace velaccap::sqlite_internal

@@ -1,0 +1,339 @@
+// The target side over SQLite: statements in SQL Server's dialect, adapted
+// only where SQLite lacks the form; table recordsets that insert one row at a
+// time through a prepared statement reused for every row.
+#include <map>
+#include <vector>
+
+#include "dbaccess/dialect.h"
+#include "dbaccess/sqlite.h"
+#include "dbaccess/sqlite_common.h"
+
+namespace velaccap {
+
+namespace {
+
+using namespace sqlite_internal;
+
+const char kNoCurrentRecord[] =
+    "Either BOF or EOF is True, or the current record has been deleted. "
+    "Requested operation requires a current record.";
+const char kClosed[] = "Operation is not allowed when the object is closed.";
+const char kOpen[] = "Operation is not allowed when the object is open.";
+
+// Runs every statement of `sql` to its end; returns the change count of the
+// last one.
+long long RunAll(sqlite3* db, const std::string& sql) {
+  const char* p = sql.c_str();
+  const char* end = p + sql.size();
+  long long changes = 0;
+  while (p < end) {
+    const char* tail = nullptr;
+    Stmt st = Prepare(db, std::string_view(p, end - p), &tail);
+    p = tail;
+    if (!st) continue;  // blanks or a comment
+    int rc;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) ThrowLast(db);
+    changes = sqlite3_changes64(db);
+  }
+  return changes;
+}
+
+class SqliteTargetRecordset : public TargetRecordset {
+ public:
+  explicit SqliteTargetRecordset(Connection db) : db_(std::move(db)) {}
+
+  void set_lock_type(LockType lock) override {
+    if (mode_ != Mode::Closed) throw Error(kOpen);
+    lock_ = lock;
+  }
+  LockType lock_type() const override { return lock_; }
+
+  void set_source(const std::string& table) override {
+    if (mode_ != Mode::Closed) throw Error(kOpen);
+    source_ = table;
+  }
+  const std::string& source() const override { return source_; }
+
+  void OpenTable() override {
+    if (mode_ != Mode::Closed) throw Error(kOpen);
+    Stmt info = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1)");
+    sqlite3_bind_text(info.get(), 1, source_.data(), static_cast<int>(source_.size()), SQLITE_STATIC);
+    Reset();
+    int rc;
+    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW)
+      names_.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
+    if (rc != SQLITE_DONE) ThrowLast(db_.get());
+    if (names_.empty()) throw Error("no such table: " + source_);
+    row_.assign(names_.size(), Value());
+    set_.assign(names_.size(), false);
+    mode_ = Mode::Table;
+  }
+
+  void OpenQuery(const std::string& query) override {
+    if (mode_ != Mode::Closed) throw Error(kOpen);
+    Reset();
+    std::string sql = AdaptDeleteStatement(query);
+    const char* tail = nullptr;
+    query_ = Prepare(db_.get(), sql, &tail);
+    if (query_) {
+      const int n = sqlite3_column_count(query_.get());
+      for (int i = 0; i < n; ++i) {
+        const char* name = sqlite3_column_name(query_.get(), i);
+        names_.emplace_back(name ? name : "");
+      }
+      families_ = Families(query_.get());
+      row_.assign(n, Value());
+    }
+    mode_ = Mode::Result;
+    try {
+      Step();
+    } catch (...) {
+      Reset();
+      throw;
+    }
+    bof_ = eof_;
+  }
+
+  bool is_open() const override { return mode_ != Mode::Closed; }
+  bool bof() const override { return mode_ == Mode::Result ? bof_ : false; }
+  bool eof() const override { return mode_ == Mode::Result ? eof_ : false; }
+
+  int field_count() const override { return static_cast<int>(names_.size()); }
+
+  const std::string& field_name(int index) const override {
+    CheckIndex(index);
+    return names_[index];
+  }
+
+  int field_index(std::string_view name) const override {
+    if (mode_ == Mode::Closed) throw Error(kClosed);
+    int i = Find(name);
+    if (i < 0) throw Error("Item cannot be found in the collection corresponding to the requested name or ordinal: " + std::string(name));
+    return i;
+  }
+
+  Value field_value(int index) const override {
+    if (mode_ == Mode::Closed) throw Error(kClosed);
+    CheckIndex(index);
+    if (mode_ == Mode::Result) {
+      if (eof_) throw Error(kNoCurrentRecord);
+      return row_[index];
+    }
+    if (!has_row_) throw Error(kNoCurrentRecord);
+    return set_[index] ? row_[index] : Value();
+  }
+
+  void move_next() override {
+    if (mode_ != Mode::Result) throw Error(mode_ == Mode::Closed ? kClosed : kNoCurrentRecord);
+    if (eof_) throw Error(kNoCurrentRecord);
+    Step();
+  }
+
+  void AddNew() override {
+    CheckTable();
+    if (pending_) Save();
+    // Unset columns are told by set_, not by the values: a value left from
+    // the row before keeps its text buffer for the next assignment.
+    std::fill(set_.begin(), set_.end(), false);
+    pending_ = true;
+    has_row_ = true;
+  }
+
+  void set_field(std::string_view name, const Value& value) override {
+    CheckTable();
+    int i = Find(name);
+    if (i < 0) throw Error("table " + source_ + " has no column named " + std::string(name));
+    if (!pending_) throw Error(kNoCurrentRecord);
+    row_[i] = value;
+    set_[i] = true;
+  }
+
+  void UpdateBatch() override {
+    CheckTable();
+    if (pending_) Save();
+  }
+
+  void Close() override {
+    if (mode_ == Mode::Closed) throw Error(kClosed);
+    Reset();
+  }
+
+ private:
+  enum class Mode { Closed, Table, Result };
+
+  void Reset() {
+    mode_ = Mode::Closed;
+    names_.clear();
+    families_.clear();
+    row_.clear();
+    set_.clear();
+    inserts_.clear();
+    last_insert_ = nullptr;
+    query_.reset();
+    pending_ = has_row_ = false;
+    bof_ = eof_ = true;
+    guess_ = 0;
+  }
+
+  void CheckTable() const {
+    if (mode_ != Mode::Table) throw Error(mode_ == Mode::Closed ? kClosed : "Current Recordset does not support updating.");
+  }
+
+  void CheckIndex(int index) const {
+    if (index < 0 || index >= field_count())
+      throw Error("Item cannot be found in the collection corresponding to the requested name or ordinal: " +
+                  std::to_string(index));
+  }
+
+  // Columns are mostly named in the same order row after row, so the column
+  // after the last one found is tried first.
+  int Find(std::string_view name) const {
+    const int n = field_count();
+    if (guess_ < n && EqualNoCase(names_[guess_], name)) return guess_++;
+    for (int i = 0; i < n; ++i) {
+      if (EqualNoCase(names_[i], name)) {
+        guess_ = i + 1;
+        return i;
+      }
+    }
+    return -1;
+  }
+
+  void Step() {
+    if (!query_) {
+      eof_ = true;
+      return;
+    }
+    int rc = sqlite3_step(query_.get());
+    if (rc == SQLITE_ROW) {
+      eof_ = false;
+      const int n = static_cast<int>(row_.size());
+      for (int i = 0; i < n; ++i) ReadColumn(query_.get(), i, families_[i], &row_[i]);
+    } else if (rc == SQLITE_DONE) {
+      eof_ = true;
+      sqlite3_reset(query_.get());  // releases the read lock while the result stays open
+    } else {
+      eof_ = true;
+      ThrowLast(db_.get());
+    }
+  }
+
+  // The insert for the current set of columns: only the columns set are
+  // named, so the others keep the table's defaults.
+  sqlite3_stmt* InsertFor(const std::vector<bool>& columns) {
+    if (last_insert_ && *last_key_ == columns) return last_insert_;
+    auto it = inserts_.find(columns);
+    if (it == inserts_.end()) {
+      std::string sql = "INSERT INTO " + QuoteIdentifier(source_);
+      std::string values;
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!columns[i]) continue;
+        sql += values.empty() ? " (" : ", ";
+        sql += QuoteIdentifier(names_[i]);
+        values += values.empty() ? "?" : ", ?";
+      }
+      sql += values.empty() ? " DEFAULT VALUES" : ") VALUES (" + values + ")";
+      it = inserts_.emplace(columns, Prepare(db_.get(), sql)).first;
+    }
+    last_key_ = &it->first;
+    last_insert_ = it->second.get();
+    return last_insert_;
+  }
+
+  void Save() {
+    sqlite3_stmt* st = InsertFor(set_);
+    int param = 0;
+    std::string date_text;
+    for (std::size_t i = 0; i < row_.size(); ++i) {
+      if (!set_[i]) continue;
+      ++param;
+      const Value& v = row_[i];
+      int rc = SQLITE_OK;
+      switch (v.type()) {
+        case Value::Type::Null: rc = sqlite3_bind_null(st, param); break;
+        case Value::Type::Integer: rc = sqlite3_bind_int64(st, param, v.integer()); break;
+        case Value::Type::Real: rc = sqlite3_bind_double(st, param, v.real()); break;
+        case Value::Type::Text:
+          // The row outlives the step below, so the text need not be copied.
+          rc = sqlite3_bind_text64(st, param, v.text().data(), v.text().size(), SQLITE_STATIC, SQLITE_UTF8);
+          break;
+        case Value::Type::DateTime:
+          date_text = FormatDateTime(v.date());
+          rc = sqlite3_bind_text64(st, param, date_text.data(), date_text.size(), SQLITE_TRANSIENT,
+                                   SQLITE_UTF8);
+          break;
+        case Value::Type::YesNo: rc = sqlite3_bind_int(st, param, v.yes_no() ? 1 : 0); break;
+      }
+      if (rc != SQLITE_OK) {
+        sqlite3_clear_bindings(st);
+        ThrowLast(db_.get());
+      }
+    }
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE) {
+      Error e(sqlite3_errmsg(db_.get()));
+      sqlite3_reset(st);
+      sqlite3_clear_bindings(st);
+      throw e;
+    }
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    pending_ = false;
+  }
+
+  Connection db_;
+  Mode mode_ = Mode::Closed;
+  LockType lock_ = LockType::Optimistic;
+  std::string source_;
+  std::vector<std::string> names_;
+  std::vector<Family> families_;  // result columns
+  std::vector<Value> row_;        // the current result row, or the pending row
+  std::vector<bool> set_;         // columns of the pending row given a value
+  Stmt query_;
+  std::map<std::vector<bool>, Stmt> inserts_;
+  const std::vector<bool>* last_key_ = nullptr;
+  sqlite3_stmt* last_insert_ = nullptr;
+  mutable int guess_ = 0;
+  bool pending_ = false;  // a row added and not saved yet
+  bool has_row_ = false;  // a row was added since the table was opened
+  bool bof_ = true;
+  bool eof_ = true;
+};
+
+class SqliteTarget : public TargetConnection {
+ public:
+  explicit SqliteTarget(Connection db) : db_(std::move(db)) {}
+
+  void Execute(const std::string& statement) override { RunAll(db_.get(), AdaptDeleteStatement(statement)); }
+
+  long long ExecuteCount(const std::string& statement) override {
+    return RunAll(db_.get(), AdaptDeleteStatement(statement));
+  }
+
+  std::unique_ptr<TargetRecordset> ExecuteQuery(const std::string& query) override {
+    auto rs = std::make_unique<SqliteTargetRecordset>(db_);
+    rs->OpenQuery(query);
+    return rs;
+  }
+
+  std::unique_ptr<TargetRecordset> NewRecordset() override {
+    return std::make_unique<SqliteTargetRecordset>(db_);
+  }
+
+  void BeginTransaction() override { RunAll(db_.get(), "BEGIN"); }
+  void Commit() override { RunAll(db_.get(), "COMMIT"); }
+  void Rollback() override { RunAll(db_.get(), "ROLLBACK"); }
+
+ private:
+  Connection db_;
+};
+
+}  // namespace
+
+std::unique_ptr<TargetConnection> OpenSqliteTarget(const std::string& path) {
+  return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target"));
+}
+
+}  // namespace velaccap

@@ -1,0 +1,167 @@
+#include "velaccap/value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace velaccap {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Reads exactly `width` decimal digits at text[pos].
+bool Digits(std::string_view text, std::size_t pos, std::size_t width, int* out) {
+  if (pos + width > text.size()) return false;
+  int v = 0;
+  for (std::size_t i = pos; i < pos + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  *out = v;
+  return true;
+}
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// Text holding a number, as the host language's numeric conversion reads it:
+// blanks around it are allowed, a leading '+' too.
+bool ParseNumberText(std::string_view text, double* out) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && IsBlank(text[b])) ++b;
+  while (e > b && IsBlank(text[e - 1])) --e;
+  if (b < e && text[b] == '+') ++b;
+  if (b == e) return false;
+  const char* first = text.data() + b;
+  const char* last = text.data() + e;
+  auto [ptr, ec] = std::from_chars(first, last, *out);
+  if (ec == std::errc::result_out_of_range) {
+    *out = std::numeric_limits<double>::infinity();  // reported as Overflow
+    return true;
+  }
+  return ec == std::errc() && ptr == last && std::isfinite(*out);
+}
+
+std::int32_t RoundToInt32(double v) {
+  // nearbyint under the default rounding mode rounds half to even, as the
+  // host language's integer conversion does.
+  double r = std::nearbyint(v);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw Error("Overflow");
+  return static_cast<std::int32_t>(r);
+}
+
+}  // namespace
+
+std::string FormatDateTime(const DateTime& dt) {
+  char buf[64];
+  int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", dt.year, dt.month, dt.day,
+                        dt.hour, dt.minute, dt.second);
+  if (dt.microsecond != 0)
+    n += std::snprintf(buf + n, sizeof buf - n, ".%06d", dt.microsecond);
+  return std::string(buf, n);
+}
+
+bool ParseDateTime(std::string_view text, DateTime* out) {
+  DateTime dt;
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-') return false;
+  if (!Digits(text, 0, 4, &dt.year) || !Digits(text, 5, 2, &dt.month) || !Digits(text, 8, 2, &dt.day))
+    return false;
+  if (dt.month < 1 || dt.month > 12 || dt.day < 1 || dt.day > DaysInMonth(dt.year, dt.month))
+    return false;
+  if (text.size() > 10) {
+    if (text[10] != ' ' && text[10] != 'T') return false;
+    if (text.size() < 16 || text[13] != ':') return false;
+    if (!Digits(text, 11, 2, &dt.hour) || !Digits(text, 14, 2, &dt.minute)) return false;
+    if (dt.hour > 23 || dt.minute > 59) return false;
+    if (text.size() > 16) {
+      if (text.size() < 19 || text[16] != ':' || !Digits(text, 17, 2, &dt.second) || dt.second > 59)
+        return false;
+      if (text.size() > 19) {
+        // Fractions finer than a microsecond are cut, not rounded, so that a
+        // second never rolls over into the next.
+        if (text[19] != '.' || text.size() == 20) return false;
+        int micro = 0, scale = 100000;
+        for (std::size_t i = 20; i < text.size(); ++i) {
+          if (text[i] < '0' || text[i] > '9') return false;
+          micro += (text[i] - '0') * scale;
+          scale /= 10;
+        }
+        dt.microsecond = micro;
+      }
+    }
+  }
+  *out = dt;
+  return true;
+}
+
+std::string FormatNumber(double v) {
+  if (v == 0) return "0";  // also for -0, which reads back equal
+  char buf[400];  // the longest fixed form of a double is about 330 chars
+  auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  if (ec != std::errc()) throw Error("Overflow");
+  return std::string(buf, ptr);
+}
+
+std::string Value::ToText() const {
+  switch (type()) {
+    case Type::Null: throw Error("Invalid use of Null");
+    case Type::Integer: return std::to_string(integer());
+    case Type::Real: return FormatNumber(real());
+    case Type::Text: return text();
+    case Type::DateTime: return FormatDateTime(date());
+    case Type::YesNo: return yes_no() ? "True" : "False";
+  }
+  return {};
+}
+
+std::int32_t Value::ToInt32() const {
+  switch (type()) {
+    case Type::Null: throw Error("Invalid use of Null");
+    case Type::Integer:
+      if (integer() < std::numeric_limits<std::int32_t>::min() ||
+          integer() > std::numeric_limits<std::int32_t>::max())
+        throw Error("Overflow");
+      return static_cast<std::int32_t>(integer());
+    case Type::Real: return RoundToInt32(real());
+    case Type::Text: {
+      double v;
+      if (!ParseNumberText(text(), &v)) throw Error("Type mismatch");
+      return RoundToInt32(v);
+    }
+    default: throw Error("Type mismatch");
+  }
+}
+
+std::string Value::ToStatementText() const {
+  switch (type()) {
+    case Type::Null: return {};
+    case Type::YesNo: return yes_no() ? "1" : "0";
+    default: return ToText();
+  }
+}
+
+std::string DebugString(const Value& v) {
+  switch (v.type()) {
+    case Value::Type::Null: return "NULL";
+    case Value::Type::Text: return "'" + QuoteDoubled(v.text()) + "'";
+    case Value::Type::DateTime: return "#" + FormatDateTime(v.date()) + "#";
+    default: return v.ToText();
+  }
+}
+
+std::string QuoteDoubled(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+}  // namespace velaccap

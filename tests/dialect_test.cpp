@@ -1,0 +1,47 @@
+#include "dbaccess/dialect.h"
+
+#include <gtest/gtest.h>
+
+namespace velaccap {
+namespace {
+
+TEST(DialectTest, AdaptsTheThreeDeleteForms) {
+  EXPECT_EQ(AdaptDeleteStatement("Delete Ap_AlarmSet"), "DELETE FROM Ap_AlarmSet");
+  EXPECT_EQ(AdaptDeleteStatement("Delete SaleBillVouch Where cSTCode Is Null"),
+            "DELETE FROM SaleBillVouch WHERE cSTCode Is Null");
+  EXPECT_EQ(AdaptDeleteStatement("Delete SaleBillVouchs From SaleBillVouch Where cSTCode Is Null And "
+                                 "SaleBillVouchs.SBVID=SaleBillVouch.SBVID"),
+            "DELETE FROM SaleBillVouchs WHERE EXISTS (SELECT 1 FROM SaleBillVouch WHERE cSTCode Is Null And "
+            "SaleBillVouchs.SBVID=SaleBillVouch.SBVID)");
+}
+
+TEST(DialectTest, KeywordsInAnyCaseAndBlanks) {
+  EXPECT_EQ(AdaptDeleteStatement("  DELETE\tT  "), "DELETE FROM T");
+  EXPECT_EQ(AdaptDeleteStatement("delete T\n  where\ta = 'x  y'"), "DELETE FROM T WHERE a = 'x  y'");
+  EXPECT_EQ(AdaptDeleteStatement("dElEtE T\r\nfrom  U\nWHERE T.id=U.id "),
+            "DELETE FROM T WHERE EXISTS (SELECT 1 FROM U WHERE T.id=U.id)");
+  // Only the first "where" ends the table list.
+  EXPECT_EQ(AdaptDeleteStatement("Delete T From U Where x In (Select y From V Where z=1)"),
+            "DELETE FROM T WHERE EXISTS (SELECT 1 FROM U WHERE x In (Select y From V Where z=1))");
+}
+
+TEST(DialectTest, LeavesOtherStatementsAlone) {
+  for (const char* s : {
+           "Delete From T",
+           "delete from T Where a=1",
+           "DELETE FROM T WHERE EXISTS (SELECT 1)",
+           "Update T Set a=U.a From U Where T.id=U.id",
+           "Select * From T",
+           "Insert Into T (a) Values ('Delete T')",
+           "Deleted T",
+           "Delete",
+           "Delete T Where",
+           "Delete T From U",
+           "Delete T Into U",
+       }) {
+    EXPECT_EQ(AdaptDeleteStatement(s), s);
+  }
+}
+
+}  // namespace
+}  // namespace velaccap
