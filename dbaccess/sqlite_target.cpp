@@ -68,6 +68,7 @@ class SqliteTargetRecordset : public TargetRecordset {
     if (names_.empty()) throw Error("no such table: " + source_);
     row_.assign(names_.size(), Value());
     set_.assign(names_.size(), false);
+    MarkFirstNames();
     mode_ = Mode::Table;
   }
 
@@ -85,6 +86,7 @@ class SqliteTargetRecordset : public TargetRecordset {
       }
       families_ = Families(query_.get());
       row_.assign(n, Value());
+      MarkFirstNames();
     }
     mode_ = Mode::Result;
     try {
@@ -155,10 +157,9 @@ class SqliteTargetRecordset : public TargetRecordset {
     if (pending_) Save();
   }
 
-  void Close() override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
-    Reset();
-  }
+  // Closing a closed recordset is allowed, so that a clean-up path may close
+  // whatever it holds without first asking.
+  void Close() override { Reset(); }
 
  private:
   enum class Mode { Closed, Table, Result };
@@ -169,12 +170,23 @@ class SqliteTargetRecordset : public TargetRecordset {
     families_.clear();
     row_.clear();
     set_.clear();
+    first_.clear();
     inserts_.clear();
     last_insert_ = nullptr;
     query_.reset();
     pending_ = has_row_ = false;
     bof_ = eof_ = true;
     guess_ = 0;
+  }
+
+  // A result may name two columns alike; lookups must find the first one,
+  // so only first occurrences may be taken by the guess in Find().
+  void MarkFirstNames() {
+    const int n = field_count();
+    first_.assign(n, true);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < i && first_[i]; ++j)
+        if (EqualNoCase(names_[i], names_[j])) first_[i] = false;
   }
 
   void CheckTable() const {
@@ -191,7 +203,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   // after the last one found is tried first.
   int Find(std::string_view name) const {
     const int n = field_count();
-    if (guess_ < n && EqualNoCase(names_[guess_], name)) return guess_++;
+    if (guess_ < n && first_[guess_] && EqualNoCase(names_[guess_], name)) return guess_++;
     for (int i = 0; i < n; ++i) {
       if (EqualNoCase(names_[i], name)) {
         guess_ = i + 1;
@@ -291,6 +303,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   std::vector<Family> families_;  // result columns
   std::vector<Value> row_;        // the current result row, or the pending row
   std::vector<bool> set_;         // columns of the pending row given a value
+  std::vector<bool> first_;       // column is the first of its name
   Stmt query_;
   std::map<std::vector<bool>, Stmt> inserts_;
   const std::vector<bool>* last_key_ = nullptr;
@@ -313,7 +326,10 @@ class SqliteTarget : public TargetConnection {
   }
 
   std::unique_ptr<TargetRecordset> ExecuteQuery(const std::string& query) override {
+    // As a connection's execution returns it: read-only until the caller
+    // sets another lock type for a later open.
     auto rs = std::make_unique<SqliteTargetRecordset>(db_);
+    rs->set_lock_type(LockType::ReadOnly);
     rs->OpenQuery(query);
     return rs;
   }

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace velaccap {
@@ -58,12 +57,27 @@ std::int32_t RoundToInt32(double v) {
 }  // namespace
 
 std::string FormatDateTime(const DateTime& dt) {
-  char buf[64];
-  int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", dt.year, dt.month, dt.day,
-                        dt.hour, dt.minute, dt.second);
-  if (dt.microsecond != 0)
-    n += std::snprintf(buf + n, sizeof buf - n, ".%06d", dt.microsecond);
-  return std::string(buf, n);
+  // Written by hand: dates go out once per date field per row of a copy.
+  char buf[32];
+  char* p = buf;
+  auto put = [&p](int v, int width) {
+    if (v < 0) {
+      *p++ = '-';
+      v = -v;
+    }
+    char digits[12];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v > 0 && n < 10);
+    for (int i = n; i < width; ++i) *p++ = '0';
+    while (n > 0) *p++ = digits[--n];
+  };
+  put(dt.year, 4), *p++ = '-', put(dt.month, 2), *p++ = '-', put(dt.day, 2), *p++ = ' ';
+  put(dt.hour, 2), *p++ = ':', put(dt.minute, 2), *p++ = ':', put(dt.second, 2);
+  if (dt.microsecond != 0) *p++ = '.', put(dt.microsecond, 6);
+  return std::string(buf, p);
 }
 
 bool ParseDateTime(std::string_view text, DateTime* out) {

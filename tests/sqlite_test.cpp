@@ -241,7 +241,9 @@ TEST_F(SqliteTargetTest, ResultRecordsetThenReusedAsTable) {
   EXPECT_FALSE(rs->bof());
   EXPECT_EQ(rs->field_name(0), "id");
   EXPECT_EQ(rs->field_name(1), "id");
+  EXPECT_EQ(rs->lock_type(), LockType::ReadOnly);
   EXPECT_EQ(rs->field_value("ID"), Value::Integer(1));  // the first of that name
+  EXPECT_EQ(rs->field_index("id"), 0);
   EXPECT_EQ(rs->field_value(1), Value::Integer(2));
   EXPECT_THROW(rs->set_field("c", Value::Text("no")), Error);
   rs->move_next();
