@@ -483,6 +483,61 @@ TEST(InvoiceMergeTest, LinesAddIntoEveryMatchAppendOnceAndSkipOtherVouchTypes) {
   EXPECT_EQ(trace[2], "T\tPurBillVouch\t2");
 }
 
+// Steps 6 to 9 back to back: every operation in order, with the lock type
+// each table is opened with.
+TEST(InvoiceMergeTest, FourStepsInOrder) {
+  InvoiceDbs dbs;
+  dbs.Source(
+      "INSERT INTO SaleBillVouch (SBVID, cSBVCode, cVouchType) VALUES (1, 'S1', '26'), (2, 'S1 2', '26');"
+      "INSERT INTO SaleBillVouchs (AutoID, SBVID, cInvCode, iQuantity) VALUES (10, 1, 'I', 1), (20, 2, 'I', 2);"
+      "INSERT INTO PurBillVouch (PBVID, cPBVCode, cPBVBillType) VALUES (1, 'P1', '01'), (2, 'P1 2', '01');"
+      "INSERT INTO PurBillVouchs (ID, PBVID, cInvCode, iPBVQuantity, iPBVTaxRate) VALUES (10, 1, 'I', 1, 13),"
+      " (20, 2, 'J', 2, 13);");
+  RunContext ctx = dbs.Open();
+  MigrateSalesHeaders(ctx);
+  MigrateSalesDetails(ctx);
+  MigratePurchaseHeaders(ctx);
+  MigratePurchaseDetails(ctx);
+  EXPECT_EQ(
+      dbs.TakeTrace(),
+      (std::vector<std::string>{
+          "X\tDelete SaleBillVouch Where cSTCode Is Null",
+          "S\tSelect * From SaleBillVouch Where cSTCode Is Null And Instr(cSBVCode,' ')=0 Order By SBVID",
+          "T\tSaleBillVouch\t3",
+          "B\t1",
+          "X\tDelete SaleBillVouchs From SaleBillVouch Where cSTCode Is Null And "
+          "SaleBillVouchs.SBVID=SaleBillVouch.SBVID",
+          kSalesCopyQuery,
+          "T\tSaleBillVouchs\t3",
+          "B\t1",
+          kSalesMergeQuery,
+          "X\tSelect * From SaleBillVouchs INNER JOIN SaleBillVouch ON SaleBillVouchs.SBVID="
+          "SaleBillVouch.SBVID Where cVouchType='26' And cSBVCode='S1'",
+          "X\tUpdate SaleBillVouchs Set iQuantity=iQuantity+2,iSum=iSum+0,iNatSum=iNatSum+0,"
+          "iMoneySum=iMoneySum+0,iExchSum=iExchSum+0 From SaleBillVouch Where "
+          "SaleBillVouchs.SBVID=SaleBillVouch.SBVID And SaleBillVouch.cVouchType='26' And "
+          "SaleBillVouch.cSBVCode='S1' And SaleBillVouchs.cInvCode='I'",
+          "X\tDelete PurBillVouch Where cBusType Is Null",
+          "S\tSelect * From PurBillVouch Where cBusType Is Null And Instr(cPBVCode,' ')=0 Order By PBVID",
+          "T\tPurBillVouch\t2",
+          "B\t1",
+          "X\tDelete PurBillVouchs From PurBillVouch Where cBusType Is Null And "
+          "PurBillVouchs.PBVID=PurBillVouch.PBVID",
+          kPurchaseCopyQuery,
+          "T\tPurBillVouchs\t2",
+          "B\t1",
+          kPurchaseMergeQuery,
+          "X\tSelect * From PurBillVouchs INNER JOIN PurBillVouch ON PurBillVouchs.PBVID="
+          "PurBillVouch.PBVID Where cPBVBillType='01' And cPBVCode='P1'",
+          "X\tUpdate PurBillVouchs Set iPBVQuantity=iPBVQuantity+2,iSum=iSum+0,iOriSum=iOriSum+0,"
+          "iTotal=iTotal+0,iOriTotal=iOriTotal+0 From PurBillVouch Where "
+          "PurBillVouchs.PBVID=PurBillVouch.PBVID And PurBillVouch.cPBVBillType='01' And "
+          "PurBillVouch.cPBVCode='P1' And PurBillVouchs.cInvCode='J'",
+          "X\tInsert Into PurBillVouchs (PBVID,ID,cInvCode,iPBVQuantity,iOriCost,iOriMoney,iOriTaxPrice,"
+          "iOriSum,iCost,iMoney,iTaxPrice,iSum,iOriTotal,iTotal,iTaxRate) Values(1,20,'J',2,0,0,0,0,0,0,0,0,0,0,13)",
+      }));
+}
+
 TEST(InvoiceMergeTest, AParentWithoutLinesStopsWithTheTargetsDescription) {
   InvoiceDbs dbs;
   dbs.Source(
