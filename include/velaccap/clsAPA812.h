@@ -22,14 +22,6 @@ class clsAPA812 {
   std::string ErrDescription() const { return err_description_; }
 
  private:
-  friend   // The code of the invoice a voucher code belongs to: its first word.
-  static std::string GetFirstWord(const std::string& code);
-
-  // The id of the detail line carrying inventory item inv_code on the
-  // invoice of vouch_type and code in the target, or 0.
-  static std::int32_t GetDetailLineId(const std::string& vouch_type, const std::string& code,
-                                      const std::string& inv_code, TargetConnection& oCn);
-
   std::string err_description_;
 };
 
