@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +112,13 @@ bool SameAsExport(const Value& v, const std::string& exported) {
 void ExpectWholeFileMatches(const std::string& file, SourceDatabase& db) {
   std::vector<std::string> tables = Lines(Run("mdb-tables -1 " + ShellQuote(file)));
   ASSERT_FALSE(tables.empty());
+  // No system table comes along, and no user table is left out.
+  std::vector<std::string> sorted = tables, loaded;
+  std::sort(sorted.begin(), sorted.end());
+  for (auto rs = db.OpenRecordset("Select name From sqlite_master Where type='table' Order By name"); !rs->eof();
+       rs->move_next())
+    loaded.push_back(rs->field_value(0).text());
+  EXPECT_EQ(loaded, sorted);
   for (const std::string& table : tables) {
     SCOPED_TRACE(table);
     long long count = std::stoll(Run("mdb-count " + ShellQuote(file) + " " + ShellQuote(table)));
