@@ -1,0 +1,27 @@
+// The commands of the apupgrade tool. Each returns the process exit code:
+// 0 success, 1 a migration that failed, 2 bad usage or an unusable input.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace velaccap::cli {
+
+struct MigrateOptions {
+  std::string source;
+  std::string target;
+  bool atomic = true;  // one transaction around the run, rolled back on failure
+  std::string trace;   // trace file, or empty for none
+  bool quiet = false;  // no closing summary
+};
+
+int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);
+int NewTarget(const std::string& path, std::ostream& out, std::ostream& err);
+int Sample(const std::string& path, long long lines, std::uint64_t seed, std::ostream& out,
+           std::ostream& err);
+
+// Parses the command line and runs the command it names.
+int Main(int argc, char** argv);
+
+}  // namespace velaccap::cli
