@@ -333,3 +333,50 @@ TEST_F(OdbcTarget, TransactionsCommitOrRollBack) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadSchema(const std::string& name) {
+  std::ifstream in(std::string(VELACCAP_SOURCE_DIR) + "/schema/" + name);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Table, column, key and index layout of a database, and its option rows.
+Rows Layout(const std::string& db) {
+  // A primary key column is never Null, whether or not it says so.
+  Rows layout = Query(db,
+                      "SELECT m.name, c.cid, c.name, c.\"notnull\" OR c.pk > 0, c.pk, c.dflt_value FROM sqlite_schema m,"
+                      " pragma_table_info(m.name) c WHERE m.type='table' AND m.name NOT LIKE 'sqlite%'"
+                      " ORDER BY m.name, c.cid");
+  for (auto& row : Query(db,
+                         "SELECT m.name, i.name, i.\"unique\", group_concat(k.name) FROM sqlite_schema m,"
+                         " pragma_index_list(m.name) i, pragma_index_info(i.name) k WHERE m.type='table'"
+                         " AND i.origin='c' GROUP BY m.name, i.name ORDER BY m.name, i.name"))
+    layout.push_back(row);
+  for (auto& row : Query(db, "SELECT * FROM AccInformation ORDER BY cSysID, cName")) layout.push_back(row);
+  return layout;
+}
+
+TEST(SqlServerSchema, MirrorsTheSqliteReferenceSchema) {
+  // SQLite reads SQL Server's DDL as far as layout goes (IDENTITY(1,1) passes
+  // as part of a type name), so the two schemas can be laid side by side.
+  testsupport::TempDir dir;
+  const std::string sqlite_text = ReadSchema("target_820.sql");
+  const std::string mssql_text = ReadSchema("target_820_mssql.sql");
+  ASSERT_FALSE(sqlite_text.empty());
+  ASSERT_FALSE(mssql_text.empty());
+  Exec(dir.file("sqlite.db"), sqlite_text);
+  Exec(dir.file("mssql.db"), mssql_text);
+  const Rows want = Layout(dir.file("sqlite.db"));
+  const Rows got = Layout(dir.file("mssql.db"));
+  ASSERT_GT(want.size(), 300u);
+  EXPECT_EQ(got, want);
+
+  // Identities where SQLite counts by itself, and no SQLite-only words.
+  EXPECT_EQ(mssql_text.find("AUTOINCREMENT"), std::string::npos);
+  EXPECT_EQ(mssql_text.find("INTEGER"), std::string::npos);
+  EXPECT_NE(mssql_text.find("Auto_ID INT IDENTITY(1,1) PRIMARY KEY"), std::string::npos);
+  EXPECT_NE(mssql_text.find("ID INT IDENTITY(1,1) PRIMARY KEY,\n  cNoteNo"), std::string::npos);
+}
+
+}  // namespace
