@@ -1,0 +1,252 @@
+// The apupgrade tool as a user runs it: the built binary on real SQLite
+// files, checked through exit codes, messages, the trace and the rows left.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support.h"
+
+namespace {
+
+using testsupport::Exec;
+using testsupport::Query;
+using testsupport::TempDir;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Tool {
+ public:
+  Result Run(const std::string& args) {
+    const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
+    const std::string cmd = "cd '" + dir_.path() + "' && '" VELACCAP_BINARY_DIR "/apupgrade' " + args + " >'" +
+                            out + "' 2>'" + err + "'";
+    int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+
+ private:
+  TempDir dir_;
+};
+
+long long Count(const std::string& db, const std::string& table) {
+  return std::stoll(Query(db, "SELECT count(*) FROM " + table)[0][0]);
+}
+
+// Every row of every table the run touches, for before-and-after comparisons.
+testsupport::Rows Dump(const std::string& db) {
+  testsupport::Rows all;
+  for (const auto& t : Query(db, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%' "
+                                 "ORDER BY name")) {
+    all.push_back({"table", t[0]});
+    for (auto& row : Query(db, "SELECT * FROM " + t[0] + " ORDER BY rowid")) all.push_back(row);
+  }
+  return all;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+const char* const kWritten[] = {
+    "Ap_AlarmSet",  "Ap_BillAge",     "Ap_CancelNo", "Ap_CloseBill",  "Ap_CtrlCode",
+    "SaleBillVouch", "SaleBillVouchs", "PurBillVouch", "PurBillVouchs", "Ap_Detail",
+    "Ap_InputCode", "Ap_InvCode",     "Ap_Note",     "Ap_Note_Sub",   "Ap_SStyleCode",
+    "Ap_Vouch",     "Ap_Vouchs",      "Ap_VouchType", "Ar_BadAge",    "Ar_BadPara",
+};
+
+TEST(Cli, UnusableInputsExitTwoAndWriteNothing) {
+  Tool tool;
+  ASSERT_EQ(tool.Run("sample src.db --lines 50").code, 0);
+  ASSERT_EQ(tool.Run("new-target tgt.db").code, 0);
+  const auto fresh = Dump(tool.file("tgt.db"));
+
+  Result r = tool.Run("migrate missing.db tgt.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("missing.db"), std::string::npos) << r.err;
+
+  std::ofstream(tool.file("junk.db")) << "not a database at all, just some text\n";
+  r = tool.Run("migrate junk.db tgt.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("junk.db"), std::string::npos) << r.err;
+
+  // A target that lacks one table is refused before anything is written.
+  ASSERT_EQ(tool.Run("new-target partial.db").code, 0);
+  Exec(tool.file("partial.db"), "DROP TABLE Ap_Note_Sub");
+  const auto partial = Dump(tool.file("partial.db"));
+  r = tool.Run("migrate src.db partial.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("partial.db"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Ap_Note_Sub"), std::string::npos) << r.err;
+  EXPECT_EQ(Dump(tool.file("partial.db")), partial);
+
+  // Neither creating command overwrites a file.
+  r = tool.Run("new-target tgt.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("tgt.db"), std::string::npos) << r.err;
+  EXPECT_EQ(tool.Run("sample tgt.db").code, 2);
+  EXPECT_EQ(Dump(tool.file("tgt.db")), fresh);
+
+  EXPECT_EQ(tool.Run("").code, 2);
+  EXPECT_EQ(tool.Run("migrate src.db").code, 2);
+  EXPECT_EQ(tool.Run("sample x.db --lines many").code, 2);
+}
+
+TEST(Cli, SampleMigratesWholeWithTheTraceOfEveryStep) {
+  Tool tool;
+  ASSERT_EQ(tool.Run("sample src.db --lines 400 --seed 3").code, 0);
+  ASSERT_EQ(tool.Run("new-target tgt.db").code, 0);
+  Result r = tool.Run("migrate src.db tgt.db --trace run.trace");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string src = tool.file("src.db"), tgt = tool.file("tgt.db");
+
+  // The generic copies carry every row; the input codes gain one.
+  for (const char* t : {"Ap_AlarmSet", "Ap_BillAge", "Ap_CloseBill", "Ap_CtrlCode", "Ap_InvCode", "Ap_Note",
+                        "Ap_Note_Sub", "Ap_SStyleCode", "Ap_Vouch", "Ap_Vouchs", "Ap_VouchType", "Ar_BadAge",
+                        "Ar_BadPara", "Ap_Detail"})
+    EXPECT_EQ(Count(tgt, t), Count(src, t)) << t;
+  EXPECT_EQ(Count(tgt, "Ap_InputCode"), Count(src, "Ap_InputCode") + 1);
+  EXPECT_EQ(Count(tgt, "Ap_CancelNo"),
+            Count(src, "(SELECT DISTINCT cFlag, cType FROM Ap_CancelNo)"));
+  // The sample's fixed cases: the continuation lines added into parent line
+  // 1 (10 + 3), and a reference to "0000001 3 1" found the parent's first
+  // line of its item.
+  EXPECT_EQ(Query(tgt, "SELECT iQuantity FROM SaleBillVouchs WHERE AutoID=1")[0][0], "13.0");
+  EXPECT_EQ(Query(tgt, "SELECT cVouchID, cCoVouchID, iBVID FROM Ap_Detail WHERE Auto_ID=4"),
+            (testsupport::Rows{{"0000001", "0000001", "2"}}));
+
+  // The summary counts rows added by recordset and by statement (the added
+  // input code), and rows changed by updates.
+  std::map<std::string, std::string> summary;
+  for (const std::string& line : Lines(r.out)) {
+    std::istringstream in(line);
+    std::string table, rest;
+    if (in >> table && std::getline(in, rest)) summary[table] = rest.substr(rest.find_first_not_of(' '));
+  }
+  EXPECT_EQ(summary["Ap_InputCode"], std::to_string(Count(src, "Ap_InputCode") + 1) + " added") << r.out;
+  EXPECT_EQ(summary["Ap_Vouchs"], std::to_string(Count(src, "Ap_Vouchs")) + " added") << r.out;
+  EXPECT_EQ(summary["AccInformation"], "0 added, 16 updated") << r.out;
+  EXPECT_TRUE(summary.contains("Total:")) << r.out;
+
+  const std::vector<std::string> trace = Lines(Slurp(tool.file("run.trace")));
+  struct Copy {
+    const char* table;
+    const char* query;
+    int lock;
+  };
+  const Copy copies[] = {
+      {"Ap_AlarmSet", "Select * From Ap_AlarmSet Order By cFlag,cNum", 3},
+      {"Ap_BillAge", "Select * From Ap_BillAge Order By cFlag,cNum", 3},
+      {"Ap_CancelNo", "Select Max(iCancelNo) As ID,cType,cFlag From Ap_CancelNo Group By cFlag,cType", 3},
+      {"Ap_CloseBill", "Select * From Ap_CloseBill Order By Auto_ID", 3},
+      {"Ap_CtrlCode", "Select * From Ap_CtrlCode Order By Auto_ID", 3},
+      {"Ap_InvCode", "Select * From Ap_InvCode Order By Auto_ID", 2},
+      {"Ap_Note", "Select * From Ap_Note Order By Auto_ID", 2},
+      {"Ap_Note_Sub", "Select * From Ap_Note_Sub Order By ID", 2},
+      {"Ap_SStyleCode", "Select * From Ap_SStyleCode Order By Auto_ID", 2},
+      {"Ap_Vouch", "Select * From Ap_Vouch Order By Auto_ID", 2},
+      {"Ap_Vouchs", "Select * From Ap_Vouchs Order By Auto_ID", 2},
+      {"Ap_VouchType", "Select * From Ap_VouchType Order By cTypeCode", 2},
+      {"Ar_BadAge", "Select * From Ar_BadAge Order By cNum", 2},
+      {"Ar_BadPara", "Select * From Ar_BadPara Order By dJtDate", 2},
+  };
+  size_t at = 0;
+  for (const Copy& c : copies) {
+    const std::string clear = std::string("X\tDelete ") + c.table;
+    size_t i = at;
+    while (i < trace.size() && trace[i] != clear) ++i;
+    ASSERT_LT(i + 2, trace.size()) << clear << " missing or out of order";
+    EXPECT_EQ(trace[i + 1], std::string("S\t") + c.query);
+    EXPECT_EQ(trace[i + 2], std::string("T\t") + c.table + "\t" + std::to_string(c.lock));
+    at = i + 3;
+  }
+
+  // One table open per step 1 to 20, in step order, 3 up to step 7 and 2 on.
+  std::vector<std::string> opens;
+  for (const std::string& line : trace)
+    if (line.starts_with("T\t")) opens.push_back(line);
+  ASSERT_EQ(opens.size(), std::size(kWritten));
+  for (size_t k = 0; k < opens.size(); ++k)
+    EXPECT_EQ(opens[k], std::string("T\t") + kWritten[k] + (k < 7 ? "\t3" : "\t2"));
+
+  long long option_updates = 0;
+  for (const std::string& line : trace) option_updates += line.starts_with("X\tUpdate AccInformation Set cValue=");
+  EXPECT_EQ(option_updates, Count(src, "AccInformation WHERE cSysID IN ('AR','AP')"));
+}
+
+TEST(Cli, FailingRunIsUndoneUnlessNoAtomic) {
+  Tool tool;
+  ASSERT_EQ(tool.Run("sample src.db --lines 100").code, 0);
+  // Step 16 fails: the target's Ap_Vouch lacks a column the source has. A
+  // row in Ap_AlarmSet (step 1) and one in Ap_Vouchs (step 17) show what
+  // each mode leaves.
+  for (const char* name : {"atomic.db", "loose.db"}) {
+    ASSERT_EQ(tool.Run(std::string("new-target ") + name).code, 0);
+    Exec(tool.file(name),
+         "ALTER TABLE Ap_Vouch DROP COLUMN cDigest;"
+         "INSERT INTO Ap_AlarmSet (cFlag, cNum) VALUES ('X', '99');"
+         "INSERT INTO Ap_Vouchs (cVouchID) VALUES ('KEEP');");
+  }
+  const auto before = Dump(tool.file("atomic.db"));
+
+  Result r = tool.Run("migrate src.db atomic.db");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.starts_with("apupgrade: migration failed: ")) << r.err;
+  EXPECT_NE(r.err.find("cDigest"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Dump(tool.file("atomic.db")), before);
+
+  r = tool.Run("migrate src.db loose.db --no-atomic --quiet");
+  EXPECT_EQ(r.code, 1);
+  const std::string src = tool.file("src.db"), loose = tool.file("loose.db");
+  for (const char* t : {"Ap_AlarmSet", "Ap_CloseBill", "Ap_Note_Sub", "Ap_SStyleCode"})
+    EXPECT_EQ(Count(loose, t), Count(src, t)) << t;
+  EXPECT_EQ(Count(loose, "Ap_Vouch"), 0);
+  EXPECT_EQ(Query(loose, "SELECT cVouchID FROM Ap_Vouchs"), (testsupport::Rows{{"KEEP"}}));
+  EXPECT_EQ(Query(loose, "SELECT cValue FROM AccInformation WHERE cSysID='AP' AND cName='iPrecision'"),
+            (testsupport::Rows{{"2"}}));
+
+  // --quiet: a successful run prints nothing.
+  ASSERT_EQ(tool.Run("new-target good.db").code, 0);
+  r = tool.Run("migrate src.db good.db --quiet");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(Cli, SampleIsDeterministicForASeed) {
+  Tool tool;
+  ASSERT_EQ(tool.Run("sample a.db --lines 300 --seed 42").code, 0);
+  ASSERT_EQ(tool.Run("sample b.db --lines 300 --seed 42").code, 0);
+  ASSERT_EQ(tool.Run("sample c.db --lines 300 --seed 43").code, 0);
+  const auto a = Dump(tool.file("a.db"));
+  EXPECT_EQ(a, Dump(tool.file("b.db")));
+  EXPECT_NE(a, Dump(tool.file("c.db")));
+  // About the lines asked for: the fixed cases come on top.
+  const long long lines = Count(tool.file("a.db"), "SaleBillVouchs") + Count(tool.file("a.db"), "PurBillVouchs");
+  EXPECT_GE(lines, 300);
+  EXPECT_LE(lines, 340);
+}
+
+}  // namespace
