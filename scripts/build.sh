@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds the project (or only the targets named in TARGETS).
+#   scripts/build.sh [BUILD_DIR] [cmake options...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build}"
+shift || true
+generator=()
+if command -v ninja >/dev/null; then generator=(-G Ninja); fi
+cmake -S "$root" -B "$build" "${generator[@]}" "$@"
+targets=()
+for t in ${TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build" -j "${JOBS:-2}" "${targets[@]}"
