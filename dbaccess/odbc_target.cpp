@@ -466,7 +466,10 @@ class OdbcRecordset : public TargetRecordset {
     SQLSMALLINT count = 0;
     link_->Check(SQLNumResultCols(h, &count), SQL_HANDLE_STMT, h);
     std::vector<ResultColumn> columns(static_cast<std::size_t>(count));
-    for (SQLSMALLINT i = 0; i < count; ++i) Describe(h, static_cast<SQLUSMALLINT>(i + 1), &columns[i]);
+    for (SQLSMALLINT i = 0; i < count; ++i) {
+      Describe(h, static_cast<SQLUSMALLINT>(i + 1), &columns[i]);
+      MoneyAsReal(h, static_cast<SQLUSMALLINT>(i + 1), &columns[i]);
+    }
     result_ = std::move(stmt);
     result_columns_ = std::move(columns);
     names_.clear();
@@ -593,6 +596,18 @@ class OdbcRecordset : public TargetRecordset {
       }
       out->name.assign(reinterpret_cast<const char*>(name.data()), static_cast<std::size_t>(len));
     }
+  }
+
+  // SQLite's driver calls a money column text, for want of a type of its
+  // own; its values are amounts, as they are read from SQL Server.
+  void MoneyAsReal(SQLHSTMT h, SQLUSMALLINT col, ResultColumn* c) const {
+    if (c->type != SQL_VARCHAR && c->type != SQL_WVARCHAR && c->type != SQL_CHAR && c->type != SQL_WCHAR) return;
+    char name[64] = {};
+    SQLSMALLINT len = 0;
+    if (!Ok(SQLColAttribute(h, col, SQL_DESC_TYPE_NAME, name, sizeof name, &len, nullptr))) return;
+    std::string upper(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(len, 0)), sizeof name - 1));
+    for (char& ch : upper) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+    if (upper.find("MONEY") != std::string::npos || upper.find("CURRENCY") != std::string::npos) c->type = SQL_DOUBLE;
   }
 
   void Fetch() {

@@ -165,11 +165,12 @@ TEST_F(OdbcTarget, ResultsAreTypedAndStartOnTheFirstRow) {
        "INSERT INTO Ap_T (cName, iNum, iMoney, fRate, dDate, bFlag) VALUES"
        " ('发票一', 7, 12.5, 0.25, '2024-02-29 13:45:06', 1),"
        " (NULL, NULL, NULL, NULL, NULL, 0)");
-  auto rs = cn_->ExecuteQuery("SELECT Auto_ID, cName, iNum, fRate, dDate, bFlag, iNum AS INUM FROM Ap_T ORDER BY Auto_ID");
+  auto rs = cn_->ExecuteQuery(
+      "SELECT Auto_ID, cName, iNum, fRate, dDate, bFlag, iNum AS INUM, iMoney FROM Ap_T ORDER BY Auto_ID");
   ASSERT_TRUE(rs->is_open());
   EXPECT_FALSE(rs->bof());
   EXPECT_FALSE(rs->eof());
-  ASSERT_EQ(rs->field_count(), 7);
+  ASSERT_EQ(rs->field_count(), 8);
   EXPECT_EQ(rs->field_name(1), "cName");
   EXPECT_EQ(rs->field_index("CNAME"), 1);
   EXPECT_EQ(rs->field_index("inum"), 2);  // the first of two alike names
@@ -179,9 +180,10 @@ TEST_F(OdbcTarget, ResultsAreTypedAndStartOnTheFirstRow) {
   EXPECT_EQ(rs->field_value("fRate"), Value::Real(0.25));
   EXPECT_EQ(rs->field_value("dDate"), Value::Date(DateTime{2024, 2, 29, 13, 45, 6, 0}));
   EXPECT_EQ(rs->field_value("bFlag"), Value::YesNo(true));
+  EXPECT_EQ(rs->field_value("iMoney"), Value::Real(12.5));
   rs->move_next();
   EXPECT_FALSE(rs->eof());
-  for (const char* name : {"cName", "iNum", "fRate", "dDate"}) EXPECT_TRUE(rs->field_value(name).is_null()) << name;
+  for (const char* name : {"cName", "iNum", "fRate", "dDate", "iMoney"}) EXPECT_TRUE(rs->field_value(name).is_null()) << name;
   EXPECT_EQ(rs->field_value("bFlag"), Value::YesNo(false));
   rs->move_next();
   EXPECT_TRUE(rs->eof());
