@@ -477,7 +477,12 @@ class OdbcRecordset : public TargetRecordset {
     mode_ = Mode::Result;
     at_end_ = false;
     // The first row is fetched now, so that an empty result is known at once.
-    Fetch();
+    try {
+      Fetch();
+    } catch (...) {
+      Close();
+      throw;
+    }
     empty_ = at_end_;
   }
 

@@ -111,6 +111,18 @@ TEST_F(OdbcTarget, FailuresCarryTheDriversText) {
     EXPECT_NE(std::string(e.what()).find("no such table: Nowhere"), std::string::npos) << e.what();
   }
 
+  // A result that fails on its first row leaves the recordset closed.
+  auto query = cn_->NewRecordset();
+  try {
+    query->OpenQuery("SELECT abs(-9223372036854775807 - 1)");
+    FAIL() << "an overflowing result opened";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("integer overflow"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(query->is_open());
+  query->OpenQuery("SELECT 1");
+  EXPECT_EQ(query->field_value(0), Value::Integer(1));
+
   auto rs = cn_->NewRecordset();
   rs->set_source("Nowhere");
   try {
