@@ -44,7 +44,9 @@ class CountingRecordset : public TargetRecordsetLayer {
       : TargetRecordsetLayer(std::move(inner)), counts_(std::move(counts)) {}
   void OpenTable() override {
     TargetRecordsetLayer::OpenTable();
-    table_ = &Entry(*counts_, source()) - counts_->data();
+    // Entry() may grow the vector: take data() only after it returns.
+    TableCount& entry = Entry(*counts_, source());
+    table_ = &entry - counts_->data();
   }
   void OpenQuery(const std::string& query) override {
     table_ = -1;
