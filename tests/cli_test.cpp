@@ -235,7 +235,7 @@ TEST(Cli, FailingRunIsUndoneUnlessNoAtomic) {
   EXPECT_EQ(r.out + r.err, "");
 }
 
-TEST(Cli, SampleIsDeterministicForASeed) {
+TEST(Cli, SampleIsDeterministicAndHoldsTheSpecialCases) {
   Tool tool;
   ASSERT_EQ(tool.Run("sample a.db --lines 300 --seed 42").code, 0);
   ASSERT_EQ(tool.Run("sample b.db --lines 300 --seed 42").code, 0);
@@ -247,6 +247,31 @@ TEST(Cli, SampleIsDeterministicForASeed) {
   const long long lines = Count(tool.file("a.db"), "SaleBillVouchs") + Count(tool.file("a.db"), "PurBillVouchs");
   EXPECT_GE(lines, 300);
   EXPECT_LE(lines, 340);
+
+  // The cases the steps treat specially are all there.
+  const std::string db = tool.file("a.db");
+  const char* const present[] = {
+      "SaleBillVouch WHERE cSTCode IS NULL AND instr(cSBVCode,' ')>1",
+      "SaleBillVouch WHERE cSTCode IS NULL AND cSBVCode LIKE ' %'",
+      "SaleBillVouch WHERE cSTCode IS NOT NULL",
+      "PurBillVouch WHERE cBusType IS NULL AND instr(cPBVCode,' ')>0",
+      "PurBillVouch WHERE cBusType IS NOT NULL",
+      "SaleBillVouchs WHERE iQuantity<0",
+      "PurBillVouchs WHERE iPBVQuantity<0",
+      "SaleBillVouchs WHERE cMemo LIKE '%''%'",
+      "Ap_Detail WHERE instr(cCoVouchID,' ')>0",
+      "Ap_Detail WHERE cCoVouchID IS NULL",
+      "Ap_Detail WHERE cCoVouchID=''",
+      "Ap_CancelNo WHERE cFlag IS NULL",
+      "Ap_CancelNo WHERE cType IS NULL",
+      "Ap_CancelNo WHERE iCancelNo IS NULL",
+      "AccInformation WHERE cSysID IN ('AR','AP') AND cValue IS NULL",
+      "AccInformation WHERE cSysID IN ('AR','AP') AND cValue=''",
+      "AccInformation WHERE cSysID NOT IN ('AR','AP')",
+  };
+  for (const char* where : present) EXPECT_GT(Count(db, where), 0) << where;
+  EXPECT_EQ(Count(db, "Ap_Detail WHERE iBVID IS NULL"), 0);
+  EXPECT_EQ(Count(db, "Ap_InputCode WHERE cNum='49' AND cFlag='RP'"), 0);
 }
 
 }  // namespace
