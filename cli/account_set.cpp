@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 
 #include "cli/schema.h"
 #include "velaccap/open.h"
@@ -59,6 +60,23 @@ const char* const kTargetTables[21] = {
     "AccInformation",
 };
 
+std::string DisplayName(const std::string& name) {
+  // Connection strings may carry a password; messages never show it.
+  static const std::regex kSecret(R"(((?:^|;)\s*(?:PWD|Password)\s*=)(\{[^}]*\}|[^;]*))",
+                                  std::regex::icase);
+  return std::regex_replace(name, kSecret, "$1***");
+}
+
+void CheckSource(SourceDatabase& source, const std::string& name) {
+  for (const char* table : kTargetTables) {
+    try {
+      source.OpenRecordset(std::string("Select * From ") + table + " Where 1=0")->close();
+    } catch (const Error& e) {
+      throw InputError(name + ": not an 8.12 account set: table " + table + ": " + e.what());
+    }
+  }
+}
+
 void CheckTarget(TargetConnection& target, const std::string& name) {
   std::unique_ptr<TargetRecordset> rs = target.NewRecordset();
   for (const char* table : kTargetTables) {
@@ -76,7 +94,7 @@ void CheckTarget(TargetConnection& target, const std::string& name) {
       rs->OpenTable();
       rs->Close();
     } catch (const Error& e) {
-      throw InputError(name + ": not an 8.20 account set: table " + table + ": " + e.what());
+      throw InputError(DisplayName(name) + ": not an 8.20 account set: table " + table + ": " + e.what());
     }
   }
 }

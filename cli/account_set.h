@@ -33,6 +33,13 @@ void CreateTarget(const std::string& path);
 // statement, then AccInformation, whose rows the run only updates.
 extern const char* const kTargetTables[21];
 
+// `name` with any password of a connection string masked, for messages.
+std::string DisplayName(const std::string& name);
+
+// Throws InputError naming `name` and the first table the source lacks, so
+// that a database of another kind is refused before anything is written.
+void CheckSource(SourceDatabase& source, const std::string& name);
+
 // Throws InputError naming `name` and the first table the target lacks (or
 // cannot open), before anything is written. Works through the connection
 // interfaces alone, so it serves every kind of target.

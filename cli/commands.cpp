@@ -22,6 +22,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   std::ofstream trace;
   try {
     source = OpenSource(options.source);
+    CheckSource(*source, options.source);
     target = OpenTarget(options.target);
     CheckTarget(*target, options.target);
   } catch (const std::exception& e) {
@@ -64,7 +65,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   } catch (const std::exception& e) {
     // Only the host's own transaction control gets here: the run never throws.
     trace.flush();
-    err << "apupgrade: " << options.target << ": " << e.what() << '\n';
+    err << "apupgrade: " << DisplayName(options.target) << ": " << e.what() << '\n';
     return 1;
   }
   trace.flush();

@@ -101,6 +101,22 @@ TEST(Cli, UnusableInputsExitTwoAndWriteNothing) {
   EXPECT_NE(r.err.find("Ap_Note_Sub"), std::string::npos) << r.err;
   EXPECT_EQ(Dump(tool.file("partial.db")), partial);
 
+  // So is a source of another kind: an Access file of someone else's tables,
+  // and an 8.12 set that lacks a table the run reads.
+  r = tool.Run("migrate '" + testsupport::SharedDir() + "/fixtures/mdb/nwind.mdb' tgt.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("nwind.mdb: not an 8.12 account set: table Ap_AlarmSet"), std::string::npos) << r.err;
+  ASSERT_EQ(tool.Run("sample short.db --lines 10").code, 0);
+  Exec(tool.file("short.db"), "DROP TABLE Ar_BadPara");
+  r = tool.Run("migrate short.db tgt.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("short.db: not an 8.12 account set: table Ar_BadPara"), std::string::npos) << r.err;
+
+  // A connection string's password never reaches a message.
+  r = tool.Run("migrate src.db 'odbc:DRIVER={NoSuchDriver};Database=x;PWD=s3cret'");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
+
   // Neither creating command overwrites a file.
   r = tool.Run("new-target tgt.db");
   EXPECT_EQ(r.code, 2);
