@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -188,6 +189,22 @@ TEST(Cli, SampleMigratesWholeWithTheTraceOfEveryStep) {
       {"Ar_BadAge", "Select * From Ar_BadAge Order By cNum", 2},
       {"Ar_BadPara", "Select * From Ar_BadPara Order By dJtDate", 2},
   };
+  // Without its batch saves and per-row statements, the trace is the run's
+  // frame: all 21 steps in order with their exact texts and lock types.
+  std::string frame;
+  std::set<std::string> row_statements;
+  for (const std::string& line : trace) {
+    if (line.starts_with("B\t") || line.starts_with("Q\t")) continue;
+    if (line.starts_with("X\t") && !line.starts_with("X\tDelete ") && !line.starts_with("X\tINSERT INTO Ap_Inputcode")) {
+      row_statements.insert(line.substr(0, line.find(' ', line.find(' ') + 1)));
+      continue;
+    }
+    frame += line + "\n";
+  }
+  EXPECT_EQ(frame, testsupport::EmptyRunTrace());
+  EXPECT_EQ(row_statements, (std::set<std::string>{"X\tInsert Into", "X\tSelect *", "X\tUpdate AccInformation",
+                                                    "X\tUpdate PurBillVouchs", "X\tUpdate SaleBillVouchs"}));
+
   size_t at = 0;
   for (const Copy& c : copies) {
     const std::string clear = std::string("X\tDelete ") + c.table;

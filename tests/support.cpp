@@ -69,4 +69,50 @@ Rows Query(const std::string& db_path, const std::string& sql) {
   return rows;
 }
 
+const std::string& EmptyRunTrace() {
+  static const std::string trace =
+      "X\tDelete Ap_AlarmSet\nS\tSelect * From Ap_AlarmSet Order By cFlag,cNum\nT\tAp_AlarmSet\t3\n"
+      "X\tDelete Ap_BillAge\nS\tSelect * From Ap_BillAge Order By cFlag,cNum\nT\tAp_BillAge\t3\n"
+      "X\tDelete Ap_CancelNo\nS\tSelect Max(iCancelNo) As ID,cType,cFlag From Ap_CancelNo Group By cFlag,cType\n"
+      "T\tAp_CancelNo\t3\n"
+      "X\tDelete Ap_CloseBill\nS\tSelect * From Ap_CloseBill Order By Auto_ID\nT\tAp_CloseBill\t3\n"
+      "X\tDelete Ap_CtrlCode\nS\tSelect * From Ap_CtrlCode Order By Auto_ID\nT\tAp_CtrlCode\t3\n"
+      "X\tDelete SaleBillVouch Where cSTCode Is Null\n"
+      "S\tSelect * From SaleBillVouch Where cSTCode Is Null And Instr(cSBVCode,' ')=0 Order By SBVID\n"
+      "T\tSaleBillVouch\t3\n"
+      "X\tDelete SaleBillVouchs From SaleBillVouch Where cSTCode Is Null And "
+      "SaleBillVouchs.SBVID=SaleBillVouch.SBVID\n"
+      "S\tSelect * From SaleBillVouchs INNER JOIN SaleBillVouch ON SaleBillVouchs.SBVID=SaleBillVouch.SBVID "
+      " Where cSTCode Is Null And Instr(cSBVCode,' ')=0 Order By SaleBillVouchs.SBVID,SaleBillVouchs.AutoID\n"
+      "T\tSaleBillVouchs\t3\n"
+      "S\tSelect * From SaleBillVouchs INNER JOIN SaleBillVouch ON SaleBillVouchs.SBVID=SaleBillVouch.SBVID "
+      " Where cSTCode Is Null And Instr(cSBVCode,' ')>0 Order By SaleBillVouchs.SBVID,SaleBillVouchs.AutoID\n"
+      "X\tDelete PurBillVouch Where cBusType Is Null\n"
+      "S\tSelect * From PurBillVouch Where cBusType Is Null And Instr(cPBVCode,' ')=0 Order By PBVID\n"
+      "T\tPurBillVouch\t2\n"
+      "X\tDelete PurBillVouchs From PurBillVouch Where cBusType Is Null And "
+      "PurBillVouchs.PBVID=PurBillVouch.PBVID\n"
+      "S\tSelect * From PurBillVouchs INNER JOIN PurBillVouch ON PurBillVouchs.PBVID=PurBillVouch.PBVID "
+      " Where cBusType Is Null And Instr(cPBVCode,' ')=0 Order By PurBillVouchs.PBVID,PurBillVouchs.ID\n"
+      "T\tPurBillVouchs\t2\n"
+      "S\tSelect * From PurBillVouchs INNER JOIN PurBillVouch ON PurBillVouchs.PBVID=PurBillVouch.PBVID "
+      " Where cBusType Is Null And Instr(cPBVCode,' ')>0 Order By PurBillVouchs.PBVID,PurBillVouchs.ID\n"
+      "X\tDelete Ap_Detail\nS\tSelect * From Ap_Detail Order By Auto_ID\nT\tAp_Detail\t2\n"
+      "X\tDelete Ap_InputCode\nS\tSelect * From Ap_InputCode Order By Auto_ID\nT\tAp_InputCode\t2\n"
+      "X\tINSERT INTO Ap_Inputcode(cNum,cNote,cNote_f,cFlag,cArCode,cArCodeName,cApCode,cApCodeName) "
+      "VALUES('49','币种兑换差异入账科目','dhcyrzkm','RP',Null,Null,Null,Null)\n"
+      "X\tDelete Ap_InvCode\nS\tSelect * From Ap_InvCode Order By Auto_ID\nT\tAp_InvCode\t2\n"
+      "X\tDelete Ap_Note\nS\tSelect * From Ap_Note Order By Auto_ID\nT\tAp_Note\t2\n"
+      "X\tDelete Ap_Note_Sub\nS\tSelect * From Ap_Note_Sub Order By ID\nT\tAp_Note_Sub\t2\n"
+      "X\tDelete Ap_SStyleCode\nS\tSelect * From Ap_SStyleCode Order By Auto_ID\nT\tAp_SStyleCode\t2\n"
+      "X\tDelete Ap_Vouch\nS\tSelect * From Ap_Vouch Order By Auto_ID\nT\tAp_Vouch\t2\n"
+      "X\tDelete Ap_Vouchs\nS\tSelect * From Ap_Vouchs Order By Auto_ID\nT\tAp_Vouchs\t2\n"
+      "X\tDelete Ap_VouchType\nS\tSelect * From Ap_VouchType Order By cTypeCode\nT\tAp_VouchType\t2\n"
+      "X\tDelete Ar_BadAge\nS\tSelect * From Ar_BadAge Order By cNum\nT\tAr_BadAge\t2\n"
+      "X\tDelete Ar_BadPara\nS\tSelect * From Ar_BadPara Order By dJtDate\nT\tAr_BadPara\t2\n"
+      "S\tSELECT cSysID,cName,cValue FROM AccInformation WHERE cSysID='AR' or cSysID='AP' "
+      "ORDER BY cSysID,cName\n";
+  return trace;
+}
+
 }  // namespace testsupport

@@ -31,4 +31,9 @@ void Exec(const std::string& db_path, const std::string& sql);
 using Rows = std::vector<std::vector<std::string>>;
 Rows Query(const std::string& db_path, const std::string& sql);
 
+// The trace of a run over empty tables: every clearing statement, source
+// query and table open of the 21 steps, in order, with their lock types.
+// A run over rows adds batch saves and row statements between these lines.
+const std::string& EmptyRunTrace();
+
 }  // namespace testsupport
