@@ -24,16 +24,12 @@ void RunCopyFrame(RunContext& ctx, const CopyFrame& frame, const RowWriter& writ
   target.Close();
 }
 
-namespace {
-
 std::string Upper(std::string_view s) {
   std::string out(s);
   std::transform(out.begin(), out.end(), out.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return out;
 }
-
-}  // namespace
 
 void CopyTable(RunContext& ctx, const std::string& table, const std::string& query,
                const std::string& left_out) {

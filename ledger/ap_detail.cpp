@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,13 +10,6 @@
 namespace velaccap {
 
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return out;
-}
 
 // Writes one Ap_Detail row. What each source column gets is decided on the
 // first row: a result's column list does not change from row to row.
