@@ -11,7 +11,7 @@ namespace velaccap::cli {
 struct MigrateOptions {
   std::string source;
   std::string target;
-  bool atomic = true;  // one transaction around the run, rolled back on failure
+  bool atomic = true;  // a failed run is rolled back; otherwise its work is kept
   std::string trace;   // trace file, or empty for none
   bool quiet = false;  // no closing summary
 };

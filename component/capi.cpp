@@ -40,7 +40,11 @@ VELACCAP_EXPORT int VelAccAP_UpdateA812ToS820(VelAccAPObject* obj, const char* s
   try {
     auto src = velaccap::OpenSource(source ? source : "");
     auto tgt = velaccap::OpenTarget(target ? target : "");
+    // Nothing is rolled back, but the work goes in as one commit: row by
+    // row in autocommit, SQLite would sync the file for every row.
+    tgt->BeginTransaction();
     bool ok = obj->component.UpdateA812ToS820(*src, *tgt);
+    tgt->Commit();
     obj->description = obj->component.ErrDescription();
     return ok ? VELACCAP_TRUE : VELACCAP_FALSE;
   } catch (const std::exception& e) {
