@@ -9,7 +9,7 @@
 #include "dbaccess/sqlite.h"
 #include "tests/support.h"
 #include "velaccap/clsAPA812.h"
-#include "velaccap/layers.h"
+#include "velaccap/fault.h"
 #include "velaccap/trace.h"
 
 namespace velaccap {
@@ -121,115 +121,31 @@ TEST_F(RunTest, MissingTargetColumnStopsTheRun) {
   EXPECT_EQ(Query(tgt_, "SELECT cVouchID FROM Ap_Vouch"), (Rows{{"V1"}}));
 }
 
-// Counts the recordsets alive on both sides and fails the Nth operation of
-// the run, so every failure point can be shown to release what it holds.
-struct Census {
-  int live = 0;
-  long long ops = 0;
-  long long fail_at = -1;
-  void Tick() {
-    if (++ops == fail_at) throw Error("injected failure");
-  }
-};
-
-class CountedSourceRs : public SourceRecordsetLayer {
- public:
-  CountedSourceRs(std::unique_ptr<SourceRecordset> inner, Census& c) : SourceRecordsetLayer(std::move(inner)), c_(c) {
-    ++c_.live;
-  }
-  ~CountedSourceRs() override { --c_.live; }
-  void move_next() override {
-    c_.Tick();
-    SourceRecordsetLayer::move_next();
-  }
-
- private:
-  Census& c_;
-};
-
-class CountedSource : public SourceDatabaseLayer {
- public:
-  CountedSource(SourceDatabase& inner, Census& c) : SourceDatabaseLayer(inner), c_(c) {}
-
- protected:
-  std::unique_ptr<SourceRecordset> Wrap(std::unique_ptr<SourceRecordset> rs) override {
-    c_.Tick();
-    return std::make_unique<CountedSourceRs>(std::move(rs), c_);
-  }
-
- private:
-  Census& c_;
-};
-
-class CountedTargetRs : public TargetRecordsetLayer {
- public:
-  CountedTargetRs(std::unique_ptr<TargetRecordset> inner, Census& c) : TargetRecordsetLayer(std::move(inner)), c_(c) {
-    ++c_.live;
-  }
-  ~CountedTargetRs() override { --c_.live; }
-  void AddNew() override {
-    c_.Tick();
-    TargetRecordsetLayer::AddNew();
-  }
-  void OpenTable() override {
-    c_.Tick();
-    TargetRecordsetLayer::OpenTable();
-  }
-
- private:
-  Census& c_;
-};
-
-class CountedTarget : public TargetConnectionLayer {
- public:
-  CountedTarget(TargetConnection& inner, Census& c) : TargetConnectionLayer(inner), c_(c) {}
-  void Execute(const std::string& s) override {
-    c_.Tick();
-    TargetConnectionLayer::Execute(s);
-  }
-  long long ExecuteCount(const std::string& s) override {
-    c_.Tick();
-    return TargetConnectionLayer::ExecuteCount(s);
-  }
-
- protected:
-  std::unique_ptr<TargetRecordset> Wrap(std::unique_ptr<TargetRecordset> rs) override {
-    return std::make_unique<CountedTargetRs>(std::move(rs), c_);
-  }
-
- private:
-  Census& c_;
-};
-
+// Every operation of a run is made to fail in turn: each failure ends the run
+// with its description, no operation follows it, and no recordset survives.
 TEST_F(RunTest, ErrorPathReleasesEveryRecordset) {
   Exec(src_,
        "DROP TABLE Ap_Vouchs; CREATE TABLE Ap_Vouchs (Auto_ID INTEGER, cVouchID TEXT);"
        "INSERT INTO Ap_Vouchs VALUES (1, 'a'), (2, 'b'), (3, 'c');");
   Exec(tgt_, "DROP TABLE Ap_Vouchs; CREATE TABLE Ap_Vouchs (Auto_ID INTEGER PRIMARY KEY, cVouchID TEXT);");
-  // A clean run counts the operations; then each one is made to fail in turn.
-  Census clean;
-  {
+  auto run = [&](FaultInjector& faults) {
     auto src = OpenSqliteSource(src_);
     auto tgt = OpenSqliteTarget(tgt_);
-    CountedSource csrc(*src, clean);
-    CountedTarget ctgt(*tgt, clean);
+    auto fsrc = faults.WrapSource(*src);
+    auto ftgt = faults.WrapTarget(*tgt);
     clsAPA812 obj;
-    ASSERT_TRUE(obj.UpdateA812ToS820(csrc, ctgt)) << obj.ErrDescription();
-    EXPECT_EQ(clean.live, 0);
-  }
-  ASSERT_GT(clean.ops, 60);
-  for (long long k = 1; k <= clean.ops; ++k) {
-    Census c;
-    c.fail_at = k;
-    auto src = OpenSqliteSource(src_);
-    auto tgt = OpenSqliteTarget(tgt_);
-    CountedSource csrc(*src, c);
-    CountedTarget ctgt(*tgt, c);
-    clsAPA812 obj;
-    EXPECT_FALSE(obj.UpdateA812ToS820(csrc, ctgt)) << "operation " << k;
-    EXPECT_EQ(obj.ErrDescription(), "injected failure");
-    EXPECT_EQ(c.live, 0) << "operation " << k;
-    EXPECT_EQ(c.ops, k) << "no operation after the failing one";
+    const bool ok = obj.UpdateA812ToS820(*fsrc, *ftgt);
+    return ok ? std::string() : obj.ErrDescription();
+  };
+  FaultInjector clean;
+  ASSERT_EQ(run(clean), "");
+  EXPECT_EQ(clean.open_recordsets(), 0);
+  ASSERT_GT(clean.operations(), 60);
+  for (long long k = 1; k <= clean.operations(); ++k) {
+    FaultInjector faults(k, "injected failure");
+    EXPECT_EQ(run(faults), "injected failure") << "operation " << k;
+    EXPECT_EQ(faults.open_recordsets(), 0) << "operation " << k;
+    EXPECT_EQ(faults.operations(), k) << "no operation after the failing one";
   }
 }
 
