@@ -55,11 +55,13 @@ class RunTest : public ::testing::Test {
 // clearing statements and source queries exactly as written, tables opened
 // with lock type 3 up to step 7 and 2 after, no batch save, the added code.
 TEST_F(RunTest, EmptyAccountSetRunsEveryStepInOrder) {
+  Exec(tgt_, "INSERT INTO Ar_BadAge (cNum, iBeginDays) VALUES ('01', 0)");
   clsAPA812 obj;
   EXPECT_EQ(obj.ErrDescription(), "");
   ASSERT_TRUE(Run(obj)) << obj.ErrDescription();
   EXPECT_EQ(obj.ErrDescription(), "");
   EXPECT_EQ(trace_.str(), testsupport::EmptyRunTrace());
+  EXPECT_EQ(Query(tgt_, "SELECT COUNT(*) FROM Ar_BadAge"), (Rows{{"0"}}));
   EXPECT_EQ(Query(tgt_, "SELECT cNum, cNote, cFlag, cArCode FROM Ap_InputCode"),
             (Rows{{"49", "币种兑换差异入账科目", "RP", "NULL"}}));
 }
