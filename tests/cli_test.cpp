@@ -70,64 +70,46 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-const char* const kWritten[] = {
-    "Ap_AlarmSet",  "Ap_BillAge",     "Ap_CancelNo", "Ap_CloseBill",  "Ap_CtrlCode",
-    "SaleBillVouch", "SaleBillVouchs", "PurBillVouch", "PurBillVouchs", "Ap_Detail",
-    "Ap_InputCode", "Ap_InvCode",     "Ap_Note",     "Ap_Note_Sub",   "Ap_SStyleCode",
-    "Ap_Vouch",     "Ap_Vouchs",      "Ap_VouchType", "Ar_BadAge",    "Ar_BadPara",
-};
-
 TEST(Cli, UnusableInputsExitTwoAndWriteNothing) {
   Tool tool;
   ASSERT_EQ(tool.Run("sample src.db --lines 50").code, 0);
-  ASSERT_EQ(tool.Run("new-target tgt.db").code, 0);
-  const auto fresh = Dump(tool.file("tgt.db"));
-
-  Result r = tool.Run("migrate missing.db tgt.db");
-  EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("missing.db"), std::string::npos) << r.err;
-
-  std::ofstream(tool.file("junk.db")) << "not a database at all, just some text\n";
-  r = tool.Run("migrate junk.db tgt.db");
-  EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("junk.db"), std::string::npos) << r.err;
-
-  // A target that lacks one table is refused before anything is written.
-  ASSERT_EQ(tool.Run("new-target partial.db").code, 0);
-  Exec(tool.file("partial.db"), "DROP TABLE Ap_Note_Sub");
-  const auto partial = Dump(tool.file("partial.db"));
-  r = tool.Run("migrate src.db partial.db");
-  EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("partial.db"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("Ap_Note_Sub"), std::string::npos) << r.err;
-  EXPECT_EQ(Dump(tool.file("partial.db")), partial);
-
-  // So is a source of another kind: an Access file of someone else's tables,
-  // and an 8.12 set that lacks a table the run reads.
-  r = tool.Run("migrate '" + testsupport::SharedDir() + "/fixtures/mdb/nwind.mdb' tgt.db");
-  EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("nwind.mdb: not an 8.12 account set: table Ap_AlarmSet"), std::string::npos) << r.err;
   ASSERT_EQ(tool.Run("sample short.db --lines 10").code, 0);
   Exec(tool.file("short.db"), "DROP TABLE Ar_BadPara");
-  r = tool.Run("migrate short.db tgt.db");
-  EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("short.db: not an 8.12 account set: table Ar_BadPara"), std::string::npos) << r.err;
+  ASSERT_EQ(tool.Run("new-target tgt.db").code, 0);
+  ASSERT_EQ(tool.Run("new-target partial.db").code, 0);
+  Exec(tool.file("partial.db"), "DROP TABLE Ap_Note_Sub");
+  const auto fresh = Dump(tool.file("tgt.db")), partial = Dump(tool.file("partial.db"));
+  std::ofstream(tool.file("junk.db")) << "not a database at all, just some text\n";
+
+  // Each refusal names what is wrong; an Access file of someone else's
+  // tables and an 8.12 set lacking a table are no 8.12 source.
+  const std::pair<std::string, std::string> refused[] = {
+      {"migrate missing.db tgt.db", "missing.db"},
+      {"migrate junk.db tgt.db", "junk.db"},
+      {"migrate src.db partial.db", "partial.db"},
+      {"migrate src.db partial.db", "Ap_Note_Sub"},
+      {"migrate '" + testsupport::SharedDir() + "/fixtures/mdb/nwind.mdb' tgt.db",
+       "nwind.mdb: not an 8.12 account set: table Ap_AlarmSet"},
+      {"migrate short.db tgt.db", "short.db: not an 8.12 account set: table Ar_BadPara"},
+      {"new-target tgt.db", "tgt.db"},
+      {"sample tgt.db", ""},
+      {"", ""},
+      {"migrate src.db", ""},
+      {"sample x.db --lines many", ""},
+  };
+  for (const auto& [args, named] : refused) {
+    Result r = tool.Run(args);
+    EXPECT_EQ(r.code, 2) << args;
+    EXPECT_NE(r.err.find(named), std::string::npos) << args << ": " << r.err;
+  }
+  // Nothing was written to either target, the one lacking a table included.
+  EXPECT_EQ(Dump(tool.file("tgt.db")), fresh);
+  EXPECT_EQ(Dump(tool.file("partial.db")), partial);
 
   // A connection string's password never reaches a message.
-  r = tool.Run("migrate src.db 'odbc:DRIVER={NoSuchDriver};Database=x;PWD=s3cret'");
+  Result r = tool.Run("migrate src.db 'odbc:DRIVER={NoSuchDriver};Database=x;PWD=s3cret'");
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
-
-  // Neither creating command overwrites a file.
-  r = tool.Run("new-target tgt.db");
-  EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("tgt.db"), std::string::npos) << r.err;
-  EXPECT_EQ(tool.Run("sample tgt.db").code, 2);
-  EXPECT_EQ(Dump(tool.file("tgt.db")), fresh);
-
-  EXPECT_EQ(tool.Run("").code, 2);
-  EXPECT_EQ(tool.Run("migrate src.db").code, 2);
-  EXPECT_EQ(tool.Run("sample x.db --lines many").code, 2);
 }
 
 TEST(Cli, SampleMigratesWholeWithTheTraceOfEveryStep) {
@@ -145,8 +127,7 @@ TEST(Cli, SampleMigratesWholeWithTheTraceOfEveryStep) {
                         "Ar_BadPara", "Ap_Detail"})
     EXPECT_EQ(Count(tgt, t), Count(src, t)) << t;
   EXPECT_EQ(Count(tgt, "Ap_InputCode"), Count(src, "Ap_InputCode") + 1);
-  EXPECT_EQ(Count(tgt, "Ap_CancelNo"),
-            Count(src, "(SELECT DISTINCT cFlag, cType FROM Ap_CancelNo)"));
+  EXPECT_EQ(Count(tgt, "Ap_CancelNo"), Count(src, "(SELECT DISTINCT cFlag, cType FROM Ap_CancelNo)"));
   // The sample's fixed cases: the continuation lines added into parent line
   // 1 (10 + 3), and a reference to "0000001 3 1" found the parent's first
   // line of its item.
@@ -160,73 +141,28 @@ TEST(Cli, SampleMigratesWholeWithTheTraceOfEveryStep) {
   for (const std::string& line : Lines(r.out)) {
     std::istringstream in(line);
     std::string table, rest;
-    if (in >> table && std::getline(in, rest)) summary[table] = rest.substr(rest.find_first_not_of(' '));
+    if (in >> table && std::getline(in >> std::ws, rest)) summary[table] = rest;
   }
   EXPECT_EQ(summary["Ap_InputCode"], std::to_string(Count(src, "Ap_InputCode") + 1) + " added") << r.out;
   EXPECT_EQ(summary["Ap_Vouchs"], std::to_string(Count(src, "Ap_Vouchs")) + " added") << r.out;
   EXPECT_EQ(summary["AccInformation"], "0 added, 16 updated") << r.out;
   EXPECT_TRUE(summary.contains("Total:")) << r.out;
 
-  const std::vector<std::string> trace = Lines(Slurp(tool.file("run.trace")));
-  struct Copy {
-    const char* table;
-    const char* query;
-    int lock;
-  };
-  const Copy copies[] = {
-      {"Ap_AlarmSet", "Select * From Ap_AlarmSet Order By cFlag,cNum", 3},
-      {"Ap_BillAge", "Select * From Ap_BillAge Order By cFlag,cNum", 3},
-      {"Ap_CancelNo", "Select Max(iCancelNo) As ID,cType,cFlag From Ap_CancelNo Group By cFlag,cType", 3},
-      {"Ap_CloseBill", "Select * From Ap_CloseBill Order By Auto_ID", 3},
-      {"Ap_CtrlCode", "Select * From Ap_CtrlCode Order By Auto_ID", 3},
-      {"Ap_InvCode", "Select * From Ap_InvCode Order By Auto_ID", 2},
-      {"Ap_Note", "Select * From Ap_Note Order By Auto_ID", 2},
-      {"Ap_Note_Sub", "Select * From Ap_Note_Sub Order By ID", 2},
-      {"Ap_SStyleCode", "Select * From Ap_SStyleCode Order By Auto_ID", 2},
-      {"Ap_Vouch", "Select * From Ap_Vouch Order By Auto_ID", 2},
-      {"Ap_Vouchs", "Select * From Ap_Vouchs Order By Auto_ID", 2},
-      {"Ap_VouchType", "Select * From Ap_VouchType Order By cTypeCode", 2},
-      {"Ar_BadAge", "Select * From Ar_BadAge Order By cNum", 2},
-      {"Ar_BadPara", "Select * From Ar_BadPara Order By dJtDate", 2},
-  };
   // Without its batch saves and per-row statements, the trace is the run's
   // frame: all 21 steps in order with their exact texts and lock types.
   std::string frame;
   std::set<std::string> row_statements;
-  for (const std::string& line : trace) {
+  for (const std::string& line : Lines(Slurp(tool.file("run.trace")))) {
     if (line.starts_with("B\t") || line.starts_with("Q\t")) continue;
-    if (line.starts_with("X\t") && !line.starts_with("X\tDelete ") && !line.starts_with("X\tINSERT INTO Ap_Inputcode")) {
+    if (line.starts_with("X\t") && !line.starts_with("X\tDelete ") &&
+        !line.starts_with("X\tINSERT INTO Ap_Inputcode"))
       row_statements.insert(line.substr(0, line.find(' ', line.find(' ') + 1)));
-      continue;
-    }
-    frame += line + "\n";
+    else
+      frame += line + "\n";
   }
   EXPECT_EQ(frame, testsupport::EmptyRunTrace());
   EXPECT_EQ(row_statements, (std::set<std::string>{"X\tInsert Into", "X\tSelect *", "X\tUpdate AccInformation",
                                                     "X\tUpdate PurBillVouchs", "X\tUpdate SaleBillVouchs"}));
-
-  size_t at = 0;
-  for (const Copy& c : copies) {
-    const std::string clear = std::string("X\tDelete ") + c.table;
-    size_t i = at;
-    while (i < trace.size() && trace[i] != clear) ++i;
-    ASSERT_LT(i + 2, trace.size()) << clear << " missing or out of order";
-    EXPECT_EQ(trace[i + 1], std::string("S\t") + c.query);
-    EXPECT_EQ(trace[i + 2], std::string("T\t") + c.table + "\t" + std::to_string(c.lock));
-    at = i + 3;
-  }
-
-  // One table open per step 1 to 20, in step order, 3 up to step 7 and 2 on.
-  std::vector<std::string> opens;
-  for (const std::string& line : trace)
-    if (line.starts_with("T\t")) opens.push_back(line);
-  ASSERT_EQ(opens.size(), std::size(kWritten));
-  for (size_t k = 0; k < opens.size(); ++k)
-    EXPECT_EQ(opens[k], std::string("T\t") + kWritten[k] + (k < 7 ? "\t3" : "\t2"));
-
-  long long option_updates = 0;
-  for (const std::string& line : trace) option_updates += line.starts_with("X\tUpdate AccInformation Set cValue=");
-  EXPECT_EQ(option_updates, Count(src, "AccInformation WHERE cSysID IN ('AR','AP')"));
 }
 
 TEST(Cli, FailingRunIsUndoneUnlessNoAtomic) {
@@ -254,8 +190,7 @@ TEST(Cli, FailingRunIsUndoneUnlessNoAtomic) {
   r = tool.Run("migrate src.db loose.db --no-atomic --quiet");
   EXPECT_EQ(r.code, 1);
   const std::string src = tool.file("src.db"), loose = tool.file("loose.db");
-  for (const char* t : {"Ap_AlarmSet", "Ap_CloseBill", "Ap_Note_Sub", "Ap_SStyleCode"})
-    EXPECT_EQ(Count(loose, t), Count(src, t)) << t;
+  for (const char* t : {"Ap_AlarmSet", "Ap_SStyleCode"}) EXPECT_EQ(Count(loose, t), Count(src, t)) << t;
   EXPECT_EQ(Count(loose, "Ap_Vouch"), 0);
   EXPECT_EQ(Query(loose, "SELECT cVouchID FROM Ap_Vouchs"), (testsupport::Rows{{"KEEP"}}));
   EXPECT_EQ(Query(loose, "SELECT cValue FROM AccInformation WHERE cSysID='AP' AND cName='iPrecision'"),
@@ -270,41 +205,31 @@ TEST(Cli, FailingRunIsUndoneUnlessNoAtomic) {
 
 TEST(Cli, SampleIsDeterministicAndHoldsTheSpecialCases) {
   Tool tool;
-  ASSERT_EQ(tool.Run("sample a.db --lines 300 --seed 42").code, 0);
-  ASSERT_EQ(tool.Run("sample b.db --lines 300 --seed 42").code, 0);
-  ASSERT_EQ(tool.Run("sample c.db --lines 300 --seed 43").code, 0);
-  const auto a = Dump(tool.file("a.db"));
+  for (const char* args : {"a.db --lines 300 --seed 42", "b.db --lines 300 --seed 42", "c.db --lines 300 --seed 43"})
+    ASSERT_EQ(tool.Run(std::string("sample ") + args).code, 0);
+  const std::string db = tool.file("a.db");
+  const auto a = Dump(db);
   EXPECT_EQ(a, Dump(tool.file("b.db")));
   EXPECT_NE(a, Dump(tool.file("c.db")));
   // About the lines asked for: the fixed cases come on top.
-  const long long lines = Count(tool.file("a.db"), "SaleBillVouchs") + Count(tool.file("a.db"), "PurBillVouchs");
+  const long long lines = Count(db, "SaleBillVouchs") + Count(db, "PurBillVouchs");
   EXPECT_GE(lines, 300);
   EXPECT_LE(lines, 340);
 
   // The cases the steps treat specially are all there.
-  const std::string db = tool.file("a.db");
-  const char* const present[] = {
-      "SaleBillVouch WHERE cSTCode IS NULL AND instr(cSBVCode,' ')>1",
-      "SaleBillVouch WHERE cSTCode IS NULL AND cSBVCode LIKE ' %'",
-      "SaleBillVouch WHERE cSTCode IS NOT NULL",
-      "PurBillVouch WHERE cBusType IS NULL AND instr(cPBVCode,' ')>0",
-      "PurBillVouch WHERE cBusType IS NOT NULL",
-      "SaleBillVouchs WHERE iQuantity<0",
-      "PurBillVouchs WHERE iPBVQuantity<0",
-      "SaleBillVouchs WHERE cMemo LIKE '%''%'",
-      "Ap_Detail WHERE instr(cCoVouchID,' ')>0",
-      "Ap_Detail WHERE cCoVouchID IS NULL",
-      "Ap_Detail WHERE cCoVouchID=''",
-      "Ap_CancelNo WHERE cFlag IS NULL",
-      "Ap_CancelNo WHERE cType IS NULL",
-      "Ap_CancelNo WHERE iCancelNo IS NULL",
-      "AccInformation WHERE cSysID IN ('AR','AP') AND cValue IS NULL",
-      "AccInformation WHERE cSysID IN ('AR','AP') AND cValue=''",
-      "AccInformation WHERE cSysID NOT IN ('AR','AP')",
-  };
-  for (const char* where : present) EXPECT_GT(Count(db, where), 0) << where;
-  EXPECT_EQ(Count(db, "Ap_Detail WHERE iBVID IS NULL"), 0);
-  EXPECT_EQ(Count(db, "Ap_InputCode WHERE cNum='49' AND cFlag='RP'"), 0);
+  for (const char* where : {"SaleBillVouch WHERE cSTCode IS NULL AND instr(cSBVCode,' ')>1",
+                            "SaleBillVouch WHERE cSTCode IS NULL AND cSBVCode LIKE ' %'",
+                            "PurBillVouch WHERE cBusType IS NULL AND instr(cPBVCode,' ')>0",
+                            "SaleBillVouch WHERE cSTCode IS NOT NULL", "PurBillVouch WHERE cBusType IS NOT NULL",
+                            "SaleBillVouchs WHERE iQuantity<0", "PurBillVouchs WHERE iPBVQuantity<0",
+                            "SaleBillVouchs WHERE cMemo LIKE '%''%'", "Ap_Detail WHERE instr(cCoVouchID,' ')>0",
+                            "Ap_Detail WHERE cCoVouchID IS NULL", "Ap_Detail WHERE cCoVouchID=''",
+                            "Ap_CancelNo WHERE cFlag IS NULL", "Ap_CancelNo WHERE cType IS NULL",
+                            "Ap_CancelNo WHERE iCancelNo IS NULL", "AccInformation WHERE cSysID NOT IN ('AR','AP')",
+                            "AccInformation WHERE cSysID IN ('AR','AP') AND cValue IS NULL",
+                            "AccInformation WHERE cSysID IN ('AR','AP') AND cValue=''"})
+    EXPECT_GT(Count(db, where), 0) << where;
+  EXPECT_EQ(Count(db, "Ap_Detail WHERE iBVID IS NULL") + Count(db, "Ap_InputCode WHERE cNum='49' AND cFlag='RP'"), 0);
 }
 
 }  // namespace

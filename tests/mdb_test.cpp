@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -22,11 +23,8 @@ namespace {
 
 std::string Fixture(const std::string& name) { return testsupport::SharedDir() + "/fixtures/mdb/" + name; }
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+// Fixture paths and table names hold no single quote.
+std::string ShellQuote(const std::string& s) { return "'" + s + "'"; }
 
 // Standard output of a shell command that must succeed.
 std::string Run(const std::string& command) {
@@ -39,51 +37,31 @@ std::string Run(const std::string& command) {
   return out;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
-
 // mdb-export's CSV: fields in double quotes may hold doubled quotes and line
 // breaks; rows end with a line feed.
 std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
   bool quoted = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (quoted) {
-      if (c != '"') {
-        rows.back().back() += c;
-      } else if (i + 1 < text.size() && text[i + 1] == '"') {
-        rows.back().back() += '"';
-        ++i;
-      } else {
-        quoted = false;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
+    const char c = text[i];
+    if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+      rows.back().back() += text[i++];
+    else if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && c == ',')
       rows.back().emplace_back();
-    } else if (c == '\n') {
+    else if (!quoted && c == '\n')
       rows.emplace_back(1);
-    } else {
+    else
       rows.back().back() += c;
-    }
   }
   if (rows.back().size() == 1 && rows.back()[0].empty()) rows.pop_back();
   return rows;
 }
 
 std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
+  for (unsigned char c : bytes) out += "0123456789ABCDEF"[c >> 4] + std::string(1, "0123456789ABCDEF"[c & 15]);
   return out;
 }
 
@@ -110,15 +88,15 @@ bool SameAsExport(const Value& v, const std::string& exported) {
 // Every user table of the file: the source has the tables mdb-tables lists,
 // with as many rows as mdb-count says and the values mdb-export prints.
 void ExpectWholeFileMatches(const std::string& file, SourceDatabase& db) {
-  std::vector<std::string> tables = Lines(Run("mdb-tables -1 " + ShellQuote(file)));
+  std::vector<std::string> tables, loaded;
+  std::istringstream listed(Run("mdb-tables -1 " + ShellQuote(file)));
+  for (std::string line; std::getline(listed, line);)
+    if (!line.empty()) tables.push_back(line);
   ASSERT_FALSE(tables.empty());
   // No system table comes along, and no user table is left out.
-  std::vector<std::string> sorted = tables, loaded;
-  std::sort(sorted.begin(), sorted.end());
-  for (auto rs = db.OpenRecordset("Select name From sqlite_master Where type='table' Order By name"); !rs->eof();
-       rs->move_next())
+  for (auto rs = db.OpenRecordset("Select name From sqlite_master Where type='table'"); !rs->eof(); rs->move_next())
     loaded.push_back(rs->field_value(0).text());
-  EXPECT_EQ(loaded, sorted);
+  EXPECT_TRUE(std::is_permutation(loaded.begin(), loaded.end(), tables.begin(), tables.end()));
   for (const std::string& table : tables) {
     SCOPED_TRACE(table);
     long long count = std::stoll(Run("mdb-count " + ShellQuote(file) + " " + ShellQuote(table)));
@@ -161,65 +139,37 @@ TEST(AccessSource, Jet3NorthwindReadsWholeWithUmlautsMoneyAndYesNo) {
   // A table name and text beyond ASCII, from the file's code page.
   EXPECT_EQ(Row(*db, "Select ShipName, ShipCity, Freight From [Umsätze] Where OrderID=10332"),
             (std::vector<Value>{Value::Text("Mère Paillarde"), Value::Text("Montréal"), Value::Real(52.84)}));
-  // Currency exact to the ten-thousandth, yes/no as yes/no, singles by
-  // their decimal form, Null kept.
+  // Currency exact to the ten-thousandth, yes/no as yes/no.
   EXPECT_EQ(Row(*db, "Select UnitPrice, Discontinued From Products Where ProductID=5"),
             (std::vector<Value>{Value::Real(21.35), Value::YesNo(true)}));
-  EXPECT_EQ(Row(*db, "Select Discount From [Order Details] Where OrderID=10250 And ProductID=51"),
-            (std::vector<Value>{Value::Real(0.15)}));
-  EXPECT_EQ(Row(*db, "Select ShipRegion From Orders Where OrderID=10331"), (std::vector<Value>{Value()}));
-  // Text compares without regard to letter case, as in the Access engine.
-  EXPECT_EQ(Row(*db, "Select CustomerID From Customers Where CustomerID='alfki'"),
-            (std::vector<Value>{Value::Text("ALFKI")}));
+  // Text compares without regard to letter case, as in the Access engine,
+  // for equality and order alike.
   EXPECT_EQ(Row(*db, "Select Count(*) From Customers Where Country='GERMANY' And City>='m'"),
             (std::vector<Value>{Value::Integer(4)}));
 
   // A file above the in-memory limit goes through a temporary file alike.
-  auto on_disk = OpenAccessSource(file, 0);
-  EXPECT_EQ(Row(*on_disk, "Select Count(*), Sum(Quantity) From [Order Details]"),
-            Row(*db, "Select Count(*), Sum(Quantity) From [Order Details]"));
+  const std::string sum = "Select Count(*), Sum(Quantity) From [Order Details]";
+  EXPECT_EQ(Row(*OpenAccessSource(file, 0), sum), Row(*db, sum));
 }
 
-TEST(AccessSource, Jet4DatesBefore1900AndAfter9000AndMemos) {
-  std::string file = Fixture("DateTestDatabase.mdb");
-  auto db = OpenAccessSource(file);
-  ExpectWholeFileMatches(file, *db);
-
-  // mdb-export cannot print these dates; the rows' texts name the years.
-  auto rs = db->OpenRecordset("Select DateTimeCol, DateCol, TimeCol, LongTextCol From DateTest Where IDCol In (2,3,4) "
-                              "Order By IDCol");
-  std::vector<std::vector<Value>> expected = {
-      {Value::Date(Date(9999, 1, 1)), Value::Date(Date(9999, 1, 1)), Value::Date(Date(9999, 1, 1)),
-       Value::Text("Year 9999")},
-      {Value::Date(Date(1898, 1, 1)), Value::Date(Date(1899, 1, 1)), Value::Date(Date(1900, 1, 1)),
-       Value::Text("Pre-1900 years")},
-      {Value::Date(Date(632, 1, 1)), Value::Date(Date(633, 1, 1)), Value::Date(Date(634, 1, 1)),
-       Value::Text("Pre-1000 years")}};
-  for (const auto& want : expected) {
-    ASSERT_FALSE(rs->eof());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(rs->field_value(i), want[i]) << DebugString(rs->field_value(i));
-    rs->move_next();
+TEST(AccessSource, Jet4AndAce12ReadWholeWithDatesBefore1900AndAfter9000) {
+  for (const char* name : {"DateTestDatabase.mdb", "ASampleDatabase.accdb"}) {
+    SCOPED_TRACE(name);
+    ExpectWholeFileMatches(Fixture(name), *OpenAccessSource(Fixture(name)));
   }
-  EXPECT_TRUE(rs->eof());
-  EXPECT_EQ(Row(*db, "Select LongTextCol From DateTest Where IDCol=6"),
-            (std::vector<Value>{Value::Text("New line\r\nin field")}));
-}
-
-TEST(AccessSource, Ace12ReadsWhole) {
-  std::string file = Fixture("ASampleDatabase.accdb");
-  auto db = OpenAccessSource(file);
-  ExpectWholeFileMatches(file, *db);
-  EXPECT_EQ(Row(*db, "Select [Asset Category], Acquired, Cost From [Asset Items] Where [Asset No]='30051'"),
-            (std::vector<Value>{Value::Text("Computer Hardware"), Value::Date(Date(1997, 9, 2)),
-                                Value::Real(2450)}));
+  // mdb-export cannot print these dates; the rows' texts name the years.
+  auto db = OpenAccessSource(Fixture("DateTestDatabase.mdb"));
+  const int years[][4] = {{2, 9999, 9999, 9999}, {3, 1898, 1899, 1900}, {4, 632, 633, 634}};
+  for (const auto& y : years)
+    EXPECT_EQ(Row(*db, "Select DateTimeCol, DateCol, TimeCol From DateTest Where IDCol=" + std::to_string(y[0])),
+              (std::vector<Value>{Value::Date(Date(y[1], 1, 1)), Value::Date(Date(y[2], 1, 1)),
+                                  Value::Date(Date(y[3], 1, 1))}));
 }
 
 TEST(AccessSource, DateSignRulesAndRounding) {
   EXPECT_EQ(AccessDateToDateTime(0), Date(1899, 12, 30));
-  EXPECT_EQ(AccessDateToDateTime(2.75), Date(1900, 1, 1, 18));
   // Before 1899-12-30 the whole part counts back, the fraction still runs forward.
   EXPECT_EQ(AccessDateToDateTime(-1.25), Date(1899, 12, 29, 6));
-  EXPECT_EQ(AccessDateToDateTime(-0.5), Date(1899, 12, 30, 12));
   EXPECT_EQ(AccessDateToDateTime(-657434), Date(100, 1, 1));
   EXPECT_EQ(AccessDateToDateTime(2958465 + 86399.0 / 86400), Date(9999, 12, 31, 23, 59, 59));
   EXPECT_EQ(AccessDateToDateTime(59.999999999), Date(1900, 2, 28));  // 1900 is no leap year
@@ -229,15 +179,9 @@ TEST(AccessSource, DateSignRulesAndRounding) {
 
 TEST(AccessSource, UnusableFilesRaiseInputErrorNamingTheFile) {
   testsupport::TempDir dir;
-  std::string missing = dir.file("missing.mdb");
-  std::string text = dir.file("notes.mdb");
-  {
-    FILE* f = std::fopen(text.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    for (int i = 0; i < 400; ++i) std::fputs("not an Access database at all\n", f);
-    std::fclose(f);
-  }
-  for (const std::string& path : {missing, text, dir.path()}) {
+  const std::string text = dir.file("notes.mdb");
+  std::ofstream(text) << std::string(12000, 'x');
+  for (const std::string& path : {dir.file("missing.mdb"), text, dir.path()}) {
     try {
       OpenAccessSource(path);
       ADD_FAILURE() << path << " opened";
