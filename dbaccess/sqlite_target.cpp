@@ -1,12 +1,14 @@
 // The target side over SQLite: statements in SQL Server's dialect, adapted
 // only where SQLite lacks the form; table recordsets that insert one row at a
-// time through a prepared statement reused for every row.
+// time through a prepared statement reused for every row. Statements that
+// differ only in their literals share one prepared shape (sqlite_shapes.h).
 #include <map>
 #include <vector>
 
 #include "dbaccess/dialect.h"
 #include "dbaccess/sqlite.h"
 #include "dbaccess/sqlite_common.h"
+#include "dbaccess/sqlite_shapes.h"
 
 namespace velaccap {
 
@@ -22,7 +24,15 @@ const char kOpen[] = "Operation is not allowed when the object is open.";
 
 // Runs every statement of `sql` to its end; returns the change count of the
 // last one.
-long long RunAll(sqlite3* db, const std::string& sql) {
+long long RunAll(ShapeCache& shapes, sqlite3* db, const std::string& sql) {
+  ShapeCache::Lease shaped;
+  if (shapes.Take(sql, &shaped)) {
+    int rc;
+    while ((rc = sqlite3_step(shaped.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) ThrowLast(db);
+    return sqlite3_changes64(db);
+  }
   const char* p = sql.c_str();
   const char* end = p + sql.size();
   long long changes = 0;
@@ -42,7 +52,8 @@ long long RunAll(sqlite3* db, const std::string& sql) {
 
 class SqliteTargetRecordset : public TargetRecordset {
  public:
-  explicit SqliteTargetRecordset(Connection db) : db_(std::move(db)) {}
+  SqliteTargetRecordset(Connection db, std::shared_ptr<ShapeCache> shapes)
+      : db_(std::move(db)), shapes_(std::move(shapes)) {}
 
   void set_lock_type(LockType lock) override {
     if (mode_ != Mode::Closed) throw Error(kOpen);
@@ -76,8 +87,10 @@ class SqliteTargetRecordset : public TargetRecordset {
     if (mode_ != Mode::Closed) throw Error(kOpen);
     Reset();
     std::string sql = AdaptDeleteStatement(query);
-    const char* tail = nullptr;
-    query_ = Prepare(db_.get(), sql, &tail);
+    if (!shapes_->Take(sql, &query_)) {
+      const char* tail = nullptr;
+      query_ = ShapeCache::Lease(Prepare(db_.get(), sql, &tail));
+    }
     if (query_) {
       const int n = sqlite3_column_count(query_.get());
       for (int i = 0; i < n; ++i) {
@@ -296,6 +309,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   }
 
   Connection db_;
+  std::shared_ptr<ShapeCache> shapes_;
   Mode mode_ = Mode::Closed;
   LockType lock_ = LockType::Optimistic;
   std::string source_;
@@ -304,7 +318,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   std::vector<Value> row_;        // the current result row, or the pending row
   std::vector<bool> set_;         // columns of the pending row given a value
   std::vector<bool> first_;       // column is the first of its name
-  Stmt query_;
+  ShapeCache::Lease query_;
   std::map<std::vector<bool>, Stmt> inserts_;
   const std::vector<bool>* last_key_ = nullptr;
   sqlite3_stmt* last_insert_ = nullptr;
@@ -317,39 +331,49 @@ class SqliteTargetRecordset : public TargetRecordset {
 
 class SqliteTarget : public TargetConnection {
  public:
-  explicit SqliteTarget(Connection db) : db_(std::move(db)) {}
+  SqliteTarget(Connection db, std::size_t shapes)
+      : db_(std::move(db)), shapes_(std::make_shared<ShapeCache>(db_, shapes)) {}
 
-  void Execute(const std::string& statement) override { RunAll(db_.get(), AdaptDeleteStatement(statement)); }
+  void Execute(const std::string& statement) override { Run(AdaptDeleteStatement(statement)); }
 
-  long long ExecuteCount(const std::string& statement) override {
-    return RunAll(db_.get(), AdaptDeleteStatement(statement));
-  }
+  long long ExecuteCount(const std::string& statement) override { return Run(AdaptDeleteStatement(statement)); }
 
   std::unique_ptr<TargetRecordset> ExecuteQuery(const std::string& query) override {
     // As a connection's execution returns it: read-only until the caller
     // sets another lock type for a later open.
-    auto rs = std::make_unique<SqliteTargetRecordset>(db_);
+    auto rs = std::make_unique<SqliteTargetRecordset>(db_, shapes_);
     rs->set_lock_type(LockType::ReadOnly);
     rs->OpenQuery(query);
     return rs;
   }
 
   std::unique_ptr<TargetRecordset> NewRecordset() override {
-    return std::make_unique<SqliteTargetRecordset>(db_);
+    return std::make_unique<SqliteTargetRecordset>(db_, shapes_);
   }
 
-  void BeginTransaction() override { RunAll(db_.get(), "BEGIN"); }
-  void Commit() override { RunAll(db_.get(), "COMMIT"); }
-  void Rollback() override { RunAll(db_.get(), "ROLLBACK"); }
+  void BeginTransaction() override { Run("BEGIN"); }
+  void Commit() override { Run("COMMIT"); }
+  void Rollback() override { Run("ROLLBACK"); }
 
  private:
+  long long Run(const std::string& sql) { return RunAll(*shapes_, db_.get(), sql); }
+
   Connection db_;
+  std::shared_ptr<ShapeCache> shapes_;
 };
 
 }  // namespace
 
+namespace sqlite_internal {
+
+std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity) {
+  return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target"), capacity);
+}
+
+}  // namespace sqlite_internal
+
 std::unique_ptr<TargetConnection> OpenSqliteTarget(const std::string& path) {
-  return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target"));
+  return sqlite_internal::OpenSqliteTargetWithShapes(path, sqlite_internal::kShapeCapacity);
 }
 
 }  // namespace velaccap
