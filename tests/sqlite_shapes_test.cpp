@@ -213,9 +213,14 @@ TEST_F(SqliteShapesRun, MergeStatementsLeaveTheSameRows) {
       Count("Delete Line Where cInvCode='X' And iSum>2.5"),
       Count("Delete From Line Where cInvCode='nothing'"),
       Open("Select * From Line Where AutoID>11 And cInvCode<>'Q'"),
+      // A string SQLite takes as a name: the shape does not compile, the
+      // statement as written does, also the second time.
+      Ask("Select L.AutoID From Line 'L' Where L.cInvCode='W'"),
+      Ask("Select L.AutoID From Line 'L' Where L.cInvCode='Y'"),
   });
   // The delete took one row, the nothing-delete none.
   EXPECT_NE(last_log_.find("\n1\n0\n"), std::string::npos) << last_log_;
+  EXPECT_NE(last_log_.find("AutoID;\n1:15;\nAutoID;\n1:13;\n"), std::string::npos) << last_log_;
 }
 
 TEST_F(SqliteShapesRun, SameShapeWhileAResultIsOpen) {
