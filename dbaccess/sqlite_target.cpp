@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dbaccess/dialect.h"
+#include "dbaccess/recordset_base.h"
 #include "dbaccess/sqlite.h"
 #include "dbaccess/sqlite_common.h"
 #include "dbaccess/sqlite_shapes.h"
@@ -16,11 +17,7 @@ namespace {
 
 using namespace sqlite_internal;
 
-const char kNoCurrentRecord[] =
-    "Either BOF or EOF is True, or the current record has been deleted. "
-    "Requested operation requires a current record.";
-const char kClosed[] = "Operation is not allowed when the object is closed.";
-const char kOpen[] = "Operation is not allowed when the object is open.";
+using namespace recordset_internal;
 
 // Runs every statement of `sql` to its end; returns the change count of the
 // last one.
@@ -50,25 +47,13 @@ long long RunAll(ShapeCache& shapes, sqlite3* db, const std::string& sql) {
   return changes;
 }
 
-class SqliteTargetRecordset : public TargetRecordset {
+class SqliteTargetRecordset : public RecordsetBase {
  public:
   SqliteTargetRecordset(Connection db, std::shared_ptr<ShapeCache> shapes)
       : db_(std::move(db)), shapes_(std::move(shapes)) {}
 
-  void set_lock_type(LockType lock) override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
-    lock_ = lock;
-  }
-  LockType lock_type() const override { return lock_; }
-
-  void set_source(const std::string& table) override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
-    source_ = table;
-  }
-  const std::string& source() const override { return source_; }
-
   void OpenTable() override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
+    RequireClosed();
     Stmt info = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1)");
     sqlite3_bind_text(info.get(), 1, source_.data(), static_cast<int>(source_.size()), SQLITE_STATIC);
     Reset();
@@ -84,7 +69,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   }
 
   void OpenQuery(const std::string& query) override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
+    RequireClosed();
     Reset();
     std::string sql = AdaptDeleteStatement(query);
     if (!shapes_->Take(sql, &query_)) {
@@ -111,27 +96,30 @@ class SqliteTargetRecordset : public TargetRecordset {
     bof_ = eof_;
   }
 
-  bool is_open() const override { return mode_ != Mode::Closed; }
   bool bof() const override { return mode_ == Mode::Result ? bof_ : false; }
   bool eof() const override { return mode_ == Mode::Result ? eof_ : false; }
 
-  int field_count() const override { return static_cast<int>(names_.size()); }
+  int field_count() const override {
+    RequireOpen();
+    return static_cast<int>(names_.size());
+  }
 
   const std::string& field_name(int index) const override {
-    CheckIndex(index);
+    RequireOpen();
+    RequireIndex(index, names_.size());
     return names_[index];
   }
 
   int field_index(std::string_view name) const override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
+    RequireOpen();
     int i = Find(name);
-    if (i < 0) throw Error("Item cannot be found in the collection corresponding to the requested name or ordinal: " + std::string(name));
+    if (i < 0) throw Error(kNoItem + std::string(name));
     return i;
   }
 
   Value field_value(int index) const override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
-    CheckIndex(index);
+    RequireOpen();
+    RequireIndex(index, names_.size());
     if (mode_ == Mode::Result) {
       if (eof_) throw Error(kNoCurrentRecord);
       return row_[index];
@@ -141,13 +129,14 @@ class SqliteTargetRecordset : public TargetRecordset {
   }
 
   void move_next() override {
-    if (mode_ != Mode::Result) throw Error(mode_ == Mode::Closed ? kClosed : kNoCurrentRecord);
+    RequireOpen();
+    if (mode_ != Mode::Result) throw Error(kNoCurrentRecord);
     if (eof_) throw Error(kNoCurrentRecord);
     Step();
   }
 
   void AddNew() override {
-    CheckTable();
+    RequireTable();
     if (pending_) Save();
     // Unset columns are told by set_, not by the values: a value left from
     // the row before keeps its text buffer for the next assignment.
@@ -157,7 +146,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   }
 
   void set_field(std::string_view name, const Value& value) override {
-    CheckTable();
+    RequireTable();
     int i = Find(name);
     if (i < 0) throw Error("table " + source_ + " has no column named " + std::string(name));
     if (!pending_) throw Error(kNoCurrentRecord);
@@ -166,7 +155,7 @@ class SqliteTargetRecordset : public TargetRecordset {
   }
 
   void UpdateBatch() override {
-    CheckTable();
+    RequireTable();
     if (pending_) Save();
   }
 
@@ -175,8 +164,6 @@ class SqliteTargetRecordset : public TargetRecordset {
   void Close() override { Reset(); }
 
  private:
-  enum class Mode { Closed, Table, Result };
-
   void Reset() {
     mode_ = Mode::Closed;
     names_.clear();
@@ -195,27 +182,17 @@ class SqliteTargetRecordset : public TargetRecordset {
   // A result may name two columns alike; lookups must find the first one,
   // so only first occurrences may be taken by the guess in Find().
   void MarkFirstNames() {
-    const int n = field_count();
+    const int n = static_cast<int>(names_.size());
     first_.assign(n, true);
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < i && first_[i]; ++j)
         if (EqualNoCase(names_[i], names_[j])) first_[i] = false;
   }
 
-  void CheckTable() const {
-    if (mode_ != Mode::Table) throw Error(mode_ == Mode::Closed ? kClosed : "Current Recordset does not support updating.");
-  }
-
-  void CheckIndex(int index) const {
-    if (index < 0 || index >= field_count())
-      throw Error("Item cannot be found in the collection corresponding to the requested name or ordinal: " +
-                  std::to_string(index));
-  }
-
   // Columns are mostly named in the same order row after row, so the column
   // after the last one found is tried first.
   int Find(std::string_view name) const {
-    const int n = field_count();
+    const int n = static_cast<int>(names_.size());
     if (guess_ < n && first_[guess_] && EqualNoCase(names_[guess_], name)) return guess_++;
     for (int i = 0; i < n; ++i) {
       if (EqualNoCase(names_[i], name)) {
@@ -310,9 +287,6 @@ class SqliteTargetRecordset : public TargetRecordset {
 
   Connection db_;
   std::shared_ptr<ShapeCache> shapes_;
-  Mode mode_ = Mode::Closed;
-  LockType lock_ = LockType::Optimistic;
-  std::string source_;
   std::vector<std::string> names_;
   std::vector<Family> families_;  // result columns
   std::vector<Value> row_;        // the current result row, or the pending row
