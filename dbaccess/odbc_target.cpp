@@ -7,13 +7,20 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <iconv.h>
+
 #include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <optional>
 #include <vector>
 
 #include "dbaccess/dialect.h"
+#include "dbaccess/recordset_base.h"
 #include "velaccap/open.h"
 
 namespace velaccap {
@@ -24,82 +31,72 @@ namespace {
 using WideText = std::basic_string<SQLWCHAR>;
 static_assert(sizeof(SQLWCHAR) == 2, "the driver manager must use UTF-16 wide characters");
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-WideText ToWide(std::string_view utf8) {
-  WideText out;
-  out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    char32_t cp;
-    std::size_t len;
-    if (lead < 0x80) {
-      cp = lead, len = 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-      cp = lead & 0x1F, len = 2;
-    } else if ((lead & 0xF0) == 0xE0) {
-      cp = lead & 0x0F, len = 3;
-    } else if ((lead & 0xF8) == 0xF0) {
-      cp = lead & 0x07, len = 4;
-    } else {
-      cp = kReplacement, len = 0;
-    }
-    if (len > 1) {
-      if (i + len > utf8.size()) {
-        cp = kReplacement, len = 0;
-      } else {
-        for (std::size_t k = 1; k < len; ++k) {
-          const unsigned char c = static_cast<unsigned char>(utf8[i + k]);
-          if ((c & 0xC0) != 0x80) {
-            cp = kReplacement, len = 0;
-            break;
-          }
-          cp = (cp << 6) | (c & 0x3F);
-        }
-      }
-    }
-    i += len == 0 ? 1 : len;  // a broken sequence costs one byte and one U+FFFD
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<SQLWCHAR>(cp));
-    }
+// Converts between the run's UTF-8 and the driver manager's UTF-16 with
+// iconv. Each thread keeps its own pair of descriptors: opening one per value
+// would cost more than the conversion itself.
+class Utf16 {
+ public:
+  static Utf16& ForThisThread() {
+    thread_local Utf16 converter;
+    return converter;
   }
-  return out;
-}
 
-std::string ToUtf8(const SQLWCHAR* text, std::size_t n) {
-  std::string out;
-  out.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = kReplacement;
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+  WideText ToWide(std::string_view utf8) {
+    WideText out(utf8.size(), 0);  // never more UTF-16 units than UTF-8 bytes
+    Convert(to_wide_, utf8.data(), utf8.size(), reinterpret_cast<char*>(out.data()), out.size() * sizeof(SQLWCHAR),
+            "UTF-8", &out);
+    return out;
   }
-  return out;
-}
+
+  std::string ToUtf8(const SQLWCHAR* text, std::size_t n) {
+    std::string out(n * 3, '\0');  // one UTF-16 unit never takes more than three bytes
+    Convert(to_utf8_, reinterpret_cast<const char*>(text), n * sizeof(SQLWCHAR), out.data(), out.size(), "UTF-16",
+            &out);
+    return out;
+  }
+
+ private:
+  static constexpr const char* kWide = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+
+  Utf16() : to_wide_(Open(kWide, "UTF-8")), to_utf8_(Open("UTF-8", kWide)) {}
+  ~Utf16() {
+    iconv_close(to_wide_);
+    iconv_close(to_utf8_);
+  }
+
+  static iconv_t Open(const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      throw Error(std::string("Cannot convert text from ") + from + " to " + to + ": " + std::strerror(errno));
+    }
+    return cd;
+  }
+
+  // Converts `in` into `room` bytes at `dst` and trims `*out` to what was
+  // written. Text that is not valid in its encoding stops the run: a
+  // replacement character would change the stored value without a word.
+  template <typename Out>
+  static void Convert(iconv_t cd, const char* in, std::size_t in_len, char* dst, std::size_t room, const char* from,
+                      Out* out) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* src = const_cast<char*>(in);
+    char* cursor = dst;
+    std::size_t left = room;
+    if (iconv(cd, &src, &in_len, &cursor, &left) == static_cast<std::size_t>(-1)) {
+      const int err = errno;
+      throw Error(std::string("Text is not valid ") + from + " at byte " + std::to_string(src - in) + ": " +
+                  std::strerror(err));
+    }
+    out->resize(static_cast<std::size_t>(cursor - dst) / sizeof(typename Out::value_type));
+  }
+
+  iconv_t to_wide_;
+  iconv_t to_utf8_;
+};
+
+WideText ToWide(std::string_view utf8) { return Utf16::ForThisThread().ToWide(utf8); }
+
+std::string ToUtf8(const SQLWCHAR* text, std::size_t n) { return Utf16::ForThisThread().ToUtf8(text, n); }
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
@@ -415,34 +412,17 @@ struct Insert {
   std::vector<ParamBuffer> params;
 };
 
-const char kNoCurrentRecord[] =
-    "Either BOF or EOF is True, or the current record has been deleted. "
-    "Requested operation requires a current record.";
-const char kOpen[] = "Operation is not allowed when the object is open.";
-const char kClosed[] = "Operation is not allowed when the object is closed.";
-const char kNoItem[] = "Item cannot be found in the collection corresponding to the requested name or ordinal: ";
+using namespace recordset_internal;
 
 // The one recordset class: closed, a table open for adding rows, or a
 // read-only result. A closed recordset opens again in either mode.
-class OdbcRecordset : public TargetRecordset {
+class OdbcRecordset : public RecordsetBase {
  public:
   explicit OdbcRecordset(std::shared_ptr<Link> link) : link_(std::move(link)) {}
   ~OdbcRecordset() override = default;
 
-  void set_lock_type(LockType lock) override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
-    lock_ = lock;
-  }
-  LockType lock_type() const override { return lock_; }
-
-  void set_source(const std::string& table) override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
-    source_ = table;
-  }
-  const std::string& source() const override { return source_; }
-
   void OpenTable() override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
+    RequireClosed();
     ReadCatalog();
     names_.clear();
     for (const TableColumn& c : table_columns_) names_.push_back(c.name);
@@ -451,7 +431,7 @@ class OdbcRecordset : public TargetRecordset {
   }
 
   void OpenQuery(const std::string& query) override {
-    if (mode_ != Mode::Closed) throw Error(kOpen);
+    RequireClosed();
     auto stmt = std::make_unique<Statement>(*link_);
     SQLHSTMT h = stmt->get();
     if (link_->sql_server()) {
@@ -486,31 +466,29 @@ class OdbcRecordset : public TargetRecordset {
     empty_ = at_end_;
   }
 
-  bool is_open() const override { return mode_ != Mode::Closed; }
-
   // A table recordset reads no rows, so it stands on none of them.
   bool bof() const override { return mode_ == Mode::Result && empty_; }
   bool eof() const override { return mode_ == Mode::Result && at_end_; }
 
   int field_count() const override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
+    RequireOpen();
     return static_cast<int>(names_.size());
   }
   const std::string& field_name(int index) const override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
-    if (index < 0 || index >= static_cast<int>(names_.size())) throw Error(kNoItem + std::to_string(index));
+    RequireOpen();
+    RequireIndex(index, names_.size());
     return names_[static_cast<std::size_t>(index)];
   }
   int field_index(std::string_view name) const override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
+    RequireOpen();
     int i = Find(name);
     if (i < 0) throw Error(kNoItem + std::string(name));
     return i;
   }
 
   Value field_value(int index) const override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
-    if (index < 0 || index >= static_cast<int>(names_.size())) throw Error(kNoItem + std::to_string(index));
+    RequireOpen();
+    RequireIndex(index, names_.size());
     if (mode_ == Mode::Result) {
       if (at_end_) throw Error(kNoCurrentRecord);
       return row_[static_cast<std::size_t>(index)];
@@ -521,7 +499,7 @@ class OdbcRecordset : public TargetRecordset {
   using TargetRecordset::field_value;
 
   void move_next() override {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
+    RequireOpen();
     if (mode_ != Mode::Result || at_end_) throw Error(kNoCurrentRecord);
     Fetch();
   }
@@ -564,13 +542,6 @@ class OdbcRecordset : public TargetRecordset {
   }
 
  private:
-  enum class Mode { Closed, Table, Result };
-
-  void RequireTable() const {
-    if (mode_ == Mode::Closed) throw Error(kClosed);
-    if (mode_ != Mode::Table) throw Error("Current Recordset does not support updating.");
-  }
-
   int Find(std::string_view name) const {
     for (std::size_t i = 0; i < names_.size(); ++i) {
       if (SameName(names_[i], name)) return static_cast<int>(i);
@@ -805,9 +776,6 @@ class OdbcRecordset : public TargetRecordset {
   }
 
   std::shared_ptr<Link> link_;
-  Mode mode_ = Mode::Closed;
-  LockType lock_ = LockType::Optimistic;
-  std::string source_;
   std::vector<std::string> names_;
 
   // Result mode.

@@ -196,6 +196,26 @@ TEST_F(OdbcTarget, TableRecordsetAddsRowsOfEveryKind) {
   EXPECT_EQ(rs->field_value(0), Value::Text("第三"));
 }
 
+TEST_F(OdbcTarget, TextOutsideTheBasicPlaneArrivesAndBrokenTextStops) {
+  auto rs = cn_->NewRecordset();
+  rs->set_source("Ap_T");
+  rs->OpenTable();
+  rs->AddNew();
+  rs->set_field("cName", Value::Text("\U00020000\U0002A6D6 名"));  // two UTF-16 units each
+  rs->UpdateBatch();
+  rs->Close();
+  rs->OpenQuery("SELECT cName FROM Ap_T");
+  EXPECT_EQ(rs->field_value(0), Value::Text("\U00020000\U0002A6D6 名"));
+
+  // Bytes that are not UTF-8 are not swapped for a replacement character.
+  rs->Close();
+  rs->OpenTable();
+  rs->AddNew();
+  rs->set_field("cName", Value::Text("ab\xff"));
+  EXPECT_TRUE(Has(ErrorOf([&] { rs->UpdateBatch(); }), "Text is not valid UTF-8 at byte 2"));
+  EXPECT_EQ(Query(path_, "SELECT count(*) FROM Ap_T"), (Rows{{"1"}}));
+}
+
 TEST_F(OdbcTarget, TransactionsCommitOrRollBack) {
   cn_->BeginTransaction();
   cn_->Execute("DELETE FROM Head");
