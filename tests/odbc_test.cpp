@@ -2,9 +2,7 @@
 // driver list of the test's own. run_odbc_test.cpp compares whole runs with
 // native ones; this covers what a run rarely reaches: failures, value kinds.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -22,24 +20,7 @@ using velaccap::DateTime;
 using velaccap::Error;
 using velaccap::Value;
 
-class PrivateDriverList : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string driver;
-    for (std::string dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"})
-      if (std::filesystem::exists(dir + "/libsqlite3odbc.so")) driver = dir + "/libsqlite3odbc.so";
-    ASSERT_FALSE(driver.empty()) << "the SQLite ODBC driver (Debian package libsqliteodbc) is not installed";
-    std::ofstream(dir_.file("odbcinst.ini")) << "[VelSQLite3]\nDriver=" << driver << "\n";
-    std::ofstream(dir_.file("odbc.ini")) << "";
-    setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-    setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
-  }
-
- private:
-  testsupport::TempDir dir_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateDriverList);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
 
 // The text of the E that `f` throws, or "no error".
 template <class E = Error, class F>

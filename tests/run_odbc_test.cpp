@@ -2,10 +2,8 @@
 // leaves: the same sample, run once into each of two copies of a fresh
 // target, gives the same rows in every table and the same trace.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -23,30 +21,7 @@ namespace {
 using testsupport::Query;
 using testsupport::Rows;
 
-// The SQLite ODBC driver in a driver list of the test's own, set before the
-// first ODBC call; the machine's ODBC files stay untouched.
-class PrivateDriverList : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string driver;
-    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
-      if (std::filesystem::exists(std::string(dir) + "/libsqlite3odbc.so")) {
-        driver = std::string(dir) + "/libsqlite3odbc.so";
-        break;
-      }
-    }
-    ASSERT_FALSE(driver.empty()) << "the SQLite ODBC driver (Debian package libsqliteodbc) is not installed";
-    std::ofstream(dir_.file("odbcinst.ini")) << "[VelSQLite3]\nDriver=" << driver << "\n";
-    std::ofstream(dir_.file("odbc.ini")) << "";
-    setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-    setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
-  }
-
- private:
-  testsupport::TempDir dir_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateDriverList);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
 
 // Every row of `table`, in storage order, each value quoted with its type
 // (text quoted, reals with their point), so a value stored as another type

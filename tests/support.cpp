@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -114,5 +115,32 @@ const std::string& EmptyRunTrace() {
       "ORDER BY cSysID,cName\n";
   return trace;
 }
+
+namespace {
+
+class PrivateOdbcDriverList : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::string driver;
+    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
+      if (std::filesystem::exists(std::string(dir) + "/libsqlite3odbc.so")) {
+        driver = std::string(dir) + "/libsqlite3odbc.so";
+        break;
+      }
+    }
+    ASSERT_FALSE(driver.empty()) << "the SQLite ODBC driver (Debian package libsqliteodbc) is not installed";
+    std::ofstream(dir_.file("odbcinst.ini")) << "[VelSQLite3]\nDriver=" << driver << "\n";
+    std::ofstream(dir_.file("odbc.ini")) << "";
+    setenv("ODBCSYSINI", dir_.path().c_str(), 1);
+    setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
+  }
+
+ private:
+  TempDir dir_;
+};
+
+}  // namespace
+
+::testing::Environment* NewPrivateOdbcDriverList() { return new PrivateOdbcDriverList; }
 
 }  // namespace testsupport

@@ -2,10 +2,18 @@
 // check what a run left behind.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+// A test environment that registers Debian's SQLite ODBC driver as
+// "VelSQLite3" in a driver list of the test's own, set before the first ODBC
+// call; the machine's ODBC files stay untouched. Pass it to
+// ::testing::AddGlobalTestEnvironment.
+::testing::Environment* NewPrivateOdbcDriverList();
 
 // The shared, read-only folder beside the project (fixtures).
 std::string SharedDir();
