@@ -19,9 +19,11 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -100,6 +102,23 @@ std::int64_t LittleEndian(const unsigned char* p, int bytes) {
   return static_cast<std::int64_t>(v);
 }
 
+// The bytes a value of a fixed-width type takes in a row; 0 for the rest.
+int FixedWidth(int type) {
+  switch (type) {
+    case MDB_BYTE: return 1;
+    case MDB_INT: return 2;
+    case MDB_LONGINT:
+    case MDB_COMPLEX:
+    case MDB_FLOAT: return 4;
+    case MDB_MONEY:
+    case MDB_DOUBLE:
+    case MDB_DATETIME: return 8;
+    case MDB_REPID: return 16;
+    case MDB_NUMERIC: return 17;
+    default: return 0;
+  }
+}
+
 // Reads one table of the open file into SQLite.
 class TableLoader {
  public:
@@ -132,6 +151,10 @@ class TableLoader {
     unsigned long long rows = 0;
     mdb_rewind_table(t);
     while (mdb_fetch_row(t)) {
+      // A damaged page map can lead the fetch over pages of other objects
+      // or of garbage without end; the definition's count bounds it.
+      if (rows == t->num_rows)
+        Fail("it holds more rows than the " + std::to_string(t->num_rows) + " its definition counts; the file is damaged");
       // The fetch leaves the row's page in pg_buf and cur_row one past it.
       // Cracking it again gives each field's null flag, which the fetch
       // itself does not pass on.
@@ -146,7 +169,7 @@ class TableLoader {
       ++rows;
     }
     if (rows != t->num_rows)
-      Fail("read " + std::to_string(rows) + " of its " + std::to_string(t->num_rows) + " rows");
+      Fail("read " + std::to_string(rows) + " of its " + std::to_string(t->num_rows) + " rows; the file is damaged");
   }
 
  private:
@@ -197,6 +220,10 @@ class TableLoader {
     } else if (f.is_null) {
       rc = sqlite3_bind_null(st, k);
     } else {
+      // A damaged row can place a field outside its page or give it a
+      // negative or short length; reading it would read past the page.
+      if (f.start < 0 || f.siz < FixedWidth(col->col_type) || f.start + f.siz > MDB_PGSIZE)
+        Fail("column " + std::string(col->name) + " holds a damaged value");
       const unsigned char* p = Bytes(f);
       switch (col->col_type) {
         case MDB_BYTE: rc = sqlite3_bind_int(st, k, p[0]); break;
@@ -275,6 +302,45 @@ bool IsSystemTable(const MdbCatalogEntry& entry) {
          std::strncmp(entry.object_name, "MSys", 4) == 0;
 }
 
+// The user tables named in the file's system table of objects. libmdb's own
+// catalog reader also parses every object's property blob, and a damaged
+// blob sends it into a loop that never ends; the load needs no properties,
+// so only the object's id, name, type and flags are read here.
+std::vector<std::unique_ptr<MdbCatalogEntry>> ReadUserTables(const std::string& path, MdbHandle* mdb) {
+  auto fail = [&path] { throw InputError("cannot open Access file " + path + ": cannot read its catalog"); };
+  MdbCatalogEntry objects{};
+  objects.mdb = mdb;
+  objects.object_type = MDB_TABLE;
+  objects.table_pg = 2;  // the system table of objects always starts there
+  std::strcpy(objects.object_name, "MSysObjects");
+  Table table(mdb_read_table(&objects));
+  if (!table || !mdb_read_columns(table.get())) fail();
+
+  std::vector<char> id(MDB_BIND_SIZE), name(MDB_BIND_SIZE), type(MDB_BIND_SIZE), flags(MDB_BIND_SIZE);
+  int id_len = 0, name_len = 0, type_len = 0, flags_len = 0;
+  if (mdb_bind_column_by_name(table.get(), const_cast<gchar*>("Id"), id.data(), &id_len) < 0 ||
+      mdb_bind_column_by_name(table.get(), const_cast<gchar*>("Name"), name.data(), &name_len) < 0 ||
+      mdb_bind_column_by_name(table.get(), const_cast<gchar*>("Type"), type.data(), &type_len) < 0 ||
+      mdb_bind_column_by_name(table.get(), const_cast<gchar*>("Flags"), flags.data(), &flags_len) < 0)
+    fail();
+
+  std::vector<std::unique_ptr<MdbCatalogEntry>> tables;
+  unsigned long long rows = 0;
+  mdb_rewind_table(table.get());
+  while (mdb_fetch_row(table.get())) {
+    if (++rows > table->num_rows) fail();  // a damaged page map; see TableLoader
+    if ((std::atol(type.data()) & 0x7F) != MDB_TABLE) continue;
+    auto entry = std::make_unique<MdbCatalogEntry>();
+    entry->mdb = mdb;
+    entry->object_type = MDB_TABLE;
+    std::strncpy(entry->object_name, name.data(), MDB_MAX_OBJ_NAME);
+    entry->table_pg = static_cast<unsigned long>(std::atol(id.data())) & 0x00FFFFFF;
+    entry->flags = static_cast<int>(std::atol(flags.data()));
+    if (!IsSystemTable(*entry)) tables.push_back(std::move(entry));
+  }
+  return tables;
+}
+
 }  // namespace
 
 DateTime AccessDateToDateTime(double value) {
@@ -313,8 +379,7 @@ std::unique_ptr<SourceDatabase> OpenAccessSource(const std::string& path, std::u
     throw InputError("cannot open Access file " + path + ": not readable");
   Handle mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
   if (!mdb) throw InputError("cannot open Access file " + path + ": not an Access database");
-  GPtrArray* catalog = mdb_read_catalog(mdb.get(), MDB_TABLE);
-  if (!catalog) throw InputError("cannot open Access file " + path + ": cannot read its catalog");
+  const auto tables = ReadUserTables(path, mdb.get());
 
   // An empty name gives SQLite's private temporary file, removed on close.
   sqlite3* raw = nullptr;
@@ -329,11 +394,7 @@ std::unique_ptr<SourceDatabase> OpenAccessSource(const std::string& path, std::u
   // there is nothing to journal or sync.
   Exec(db.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
   Exec(db.get(), "BEGIN");
-  for (guint i = 0; i < catalog->len; ++i) {
-    auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
-    if (entry->object_type != MDB_TABLE || IsSystemTable(*entry)) continue;
-    TableLoader(path, mdb.get(), db.get(), entry).Load();
-  }
+  for (const auto& entry : tables) TableLoader(path, mdb.get(), db.get(), entry.get()).Load();
   Exec(db.get(), "COMMIT");
   return AdoptSqliteSource(db.release());
 }

@@ -191,5 +191,44 @@ TEST(AccessSource, UnusableFilesRaiseInputErrorNamingTheFile) {
   }
 }
 
+// Damaged copies of the fixtures: cut off, as in a broken transfer, or with
+// one byte changed. Each stops the load with the file and the table named,
+// within the test's time and without a crash: the first cut once sent
+// libmdb's catalog reader into an endless loop over a broken property blob,
+// and the changed byte gives a text field a negative length.
+TEST(AccessSource, DamagedFilesStopNamingTheFileAndTable) {
+  testsupport::TempDir dir;
+  struct Damage {
+    std::string fixture;
+    std::size_t keep;       // bytes kept from the start
+    std::size_t at = 0;     // where one byte is changed, if anywhere
+    char to = 0;
+    std::string table_and_why;
+  };
+  const Damage cases[] = {
+      {"nwind.mdb", 1500000, 0, 0, "Umsätze of Access file %: cannot read its definition"},
+      {"nwind.mdb", 1065356, 0, 0, "Orders of Access file %: read 412 of its 830 rows; the file is damaged"},
+      {"ASampleDatabase.accdb", 544768, 0x2edc6, 0x49, "Asset Items of Access file %: column Owner holds a damaged value"},
+  };
+  for (const Damage& c : cases) {
+    const std::string path = dir.file("damaged_" + c.fixture);
+    {
+      std::ifstream in(Fixture(c.fixture), std::ios::binary);
+      std::vector<char> bytes(c.keep);
+      ASSERT_TRUE(in.read(bytes.data(), static_cast<std::streamsize>(c.keep)));
+      if (c.at) bytes[c.at] = c.to;
+      std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(c.keep));
+    }
+    std::string expected = "cannot read table " + c.table_and_why;
+    expected.replace(expected.find('%'), 1, path);
+    try {
+      OpenAccessSource(path);
+      ADD_FAILURE() << path << " opened";
+    } catch (const InputError& e) {
+      EXPECT_EQ(e.what(), expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velaccap
