@@ -533,6 +533,8 @@ class OdbcRecordset : public RecordsetBase {
     result_columns_.clear();
     row_.clear();
     inserts_.clear();
+    last_key_ = nullptr;
+    last_insert_ = nullptr;
     table_columns_.clear();
     names_.clear();
     pending_.clear();
@@ -649,29 +651,34 @@ class OdbcRecordset : public RecordsetBase {
     table_columns_ = std::move(columns);
   }
 
-  Insert& InsertFor(const std::vector<int>& set) {
-    std::string key;
-    for (int i : set) key += std::to_string(i) + ",";
-    auto it = inserts_.find(key);
-    if (it != inserts_.end()) return *it->second;
-
-    auto insert = std::make_unique<Insert>(*link_);
-    std::string sql = "INSERT INTO " + link_->Quote(source_);
-    if (set.empty()) {
-      sql += " DEFAULT VALUES";
-    } else {
-      std::string names, marks;
-      for (int i : set) {
-        if (!names.empty()) names += ",", marks += ",";
-        names += link_->Quote(table_columns_[static_cast<std::size_t>(i)].name);
-        marks += "?";
+  // The insert for the columns set in the pending row, prepared once per set
+  // of columns; rows mostly set the same columns as the row before.
+  Insert& InsertFor(const std::vector<bool>& is_set) {
+    if (last_insert_ && *last_key_ == is_set) return *last_insert_;
+    auto it = inserts_.find(is_set);
+    if (it == inserts_.end()) {
+      auto insert = std::make_unique<Insert>(*link_);
+      for (std::size_t i = 0; i < is_set.size(); ++i)
+        if (is_set[i]) insert->columns.push_back(static_cast<int>(i));
+      std::string sql = "INSERT INTO " + link_->Quote(source_);
+      if (insert->columns.empty()) {
+        sql += " DEFAULT VALUES";
+      } else {
+        std::string names, marks;
+        for (int i : insert->columns) {
+          if (!names.empty()) names += ",", marks += ",";
+          names += link_->Quote(table_columns_[static_cast<std::size_t>(i)].name);
+          marks += "?";
+        }
+        sql += " (" + names + ") VALUES (" + marks + ")";
       }
-      sql += " (" + names + ") VALUES (" + marks + ")";
+      link_->Prepare(insert->stmt.get(), sql);
+      insert->params.resize(insert->columns.size());
+      it = inserts_.emplace(is_set, std::move(insert)).first;
     }
-    link_->Prepare(insert->stmt.get(), sql);
-    insert->columns = set;
-    insert->params.resize(set.size());
-    return *inserts_.emplace(key, std::move(insert)).first->second;
+    last_key_ = &it->first;
+    last_insert_ = it->second.get();
+    return *last_insert_;
   }
 
   void Bind(Insert& insert, std::size_t k, const TableColumn& column, const Value& v) {
@@ -760,13 +767,9 @@ class OdbcRecordset : public RecordsetBase {
   void SaveRow() {
     // The row is gone once tried: a failed save does not linger as pending.
     has_pending_ = false;
-    std::vector<int> set;
-    for (std::size_t i = 0; i < is_set_.size(); ++i) {
-      if (is_set_[i]) set.push_back(static_cast<int>(i));
-    }
-    Insert& insert = InsertFor(set);
-    for (std::size_t k = 0; k < set.size(); ++k) {
-      const std::size_t col = static_cast<std::size_t>(set[k]);
+    Insert& insert = InsertFor(is_set_);
+    for (std::size_t k = 0; k < insert.columns.size(); ++k) {
+      const std::size_t col = static_cast<std::size_t>(insert.columns[k]);
       Bind(insert, k, table_columns_[col], pending_[col]);
     }
     SQLHSTMT h = insert.stmt.get();
@@ -790,7 +793,9 @@ class OdbcRecordset : public RecordsetBase {
   std::vector<Value> pending_;
   std::vector<bool> is_set_;
   bool has_pending_ = false;
-  std::map<std::string, std::unique_ptr<Insert>> inserts_;
+  std::map<std::vector<bool>, std::unique_ptr<Insert>> inserts_;
+  const std::vector<bool>* last_key_ = nullptr;
+  Insert* last_insert_ = nullptr;
 };
 
 class OdbcTarget : public TargetConnection {
