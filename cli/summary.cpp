@@ -1,19 +1,12 @@
 #include "cli/summary.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
+
+#include "dbaccess/ascii.h"
 
 namespace velaccap::cli {
 
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
 
 TableCount& Entry(std::vector<TableCount>& counts, std::string_view table) {
   // Table names match without regard to case, as the targets match them.

@@ -1,7 +1,5 @@
 #include "component/table_copy.h"
 
-#include <algorithm>
-#include <cctype>
 
 namespace velaccap {
 
@@ -22,13 +20,6 @@ void RunCopyFrame(RunContext& ctx, const CopyFrame& frame, const RowWriter& writ
   source->close();
   source.reset();
   target.Close();
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return out;
 }
 
 void CopyTable(RunContext& ctx, const std::string& table, const std::string& query,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "component/run_context.h"
+#include "dbaccess/ascii.h"
 
 namespace velaccap {
 
@@ -26,9 +27,6 @@ using RowWriter = std::function<void(const SourceRecordset& source, TargetRecord
 
 // Runs the frame. The batch save happens only when rows were read.
 void RunCopyFrame(RunContext& ctx, const CopyFrame& frame, const RowWriter& write_row);
-
-// A column name in capitals, as left-out and special columns are compared.
-std::string Upper(std::string_view s);
 
 // The generic copy of one table by column names: every source column is
 // written into the same-named target column, except the one whose name in

@@ -2,21 +2,13 @@
 
 #include <string_view>
 
+#include "dbaccess/ascii.h"
+
 namespace velaccap {
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-bool SameWord(std::string_view word, std::string_view keyword) {
-  if (word.size() != keyword.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    char c = word[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != keyword[i]) return false;
-  }
-  return true;
-}
 
 // Splits the statement into blank-separated words while remembering where
 // each word starts, so that a tail can be taken verbatim.
@@ -50,16 +42,16 @@ class Words {
 
 std::string AdaptDeleteStatement(const std::string& statement) {
   Words words(statement);
-  if (!SameWord(words.Next(), "delete")) return statement;
+  if (!EqualNoCase(words.Next(), "delete")) return statement;
   std::string_view table = words.Next();
-  if (table.empty() || SameWord(table, "from")) return statement;
+  if (table.empty() || EqualNoCase(table, "from")) return statement;
 
   std::string out = "DELETE FROM ";
   out += table;
   std::string_view next = words.Next();
   if (next.empty()) return out;
 
-  if (SameWord(next, "where")) {
+  if (EqualNoCase(next, "where")) {
     std::string_view condition = words.Rest();
     if (condition.empty()) return statement;
     out += " WHERE ";
@@ -67,17 +59,17 @@ std::string AdaptDeleteStatement(const std::string& statement) {
     return out;
   }
 
-  if (SameWord(next, "from")) {
+  if (EqualNoCase(next, "from")) {
     // The joined tables run up to the first word "where"; the condition is
     // everything after it and may refer to both sides.
     std::size_t from_start = 0, where_start = 0;
     std::string_view first = words.Next(&from_start);
-    if (first.empty() || SameWord(first, "where")) return statement;
+    if (first.empty() || EqualNoCase(first, "where")) return statement;
     std::size_t from_end = from_start + first.size();
     for (;;) {
       std::string_view w = words.Next(&where_start);
       if (w.empty()) return statement;
-      if (SameWord(w, "where")) break;
+      if (EqualNoCase(w, "where")) break;
       from_end = where_start + w.size();
     }
     std::string_view condition = words.Rest();

@@ -19,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+#include "dbaccess/ascii.h"
 #include "dbaccess/dialect.h"
 #include "dbaccess/recordset_base.h"
 #include "velaccap/open.h"
@@ -99,13 +100,6 @@ WideText ToWide(std::string_view utf8) { return Utf16::ForThisThread().ToWide(ut
 std::string ToUtf8(const SQLWCHAR* text, std::size_t n) { return Utf16::ForThisThread().ToUtf8(text, n); }
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return lower(x) == lower(y);
-  });
-}
 
 // The message text of the first diagnostic record on `handle`, as the driver
 // (or the driver manager) words it.
@@ -546,7 +540,7 @@ class OdbcRecordset : public RecordsetBase {
  private:
   int Find(std::string_view name) const {
     for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (SameName(names_[i], name)) return static_cast<int>(i);
+      if (EqualNoCase(names_[i], name)) return static_cast<int>(i);
     }
     return -1;
   }
@@ -583,8 +577,8 @@ class OdbcRecordset : public RecordsetBase {
     char name[64] = {};
     SQLSMALLINT len = 0;
     if (!Ok(SQLColAttribute(h, col, SQL_DESC_TYPE_NAME, name, sizeof name, &len, nullptr))) return;
-    std::string upper(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(len, 0)), sizeof name - 1));
-    for (char& ch : upper) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+    const std::string upper = Upper(std::string_view(
+        name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(len, 0)), sizeof name - 1)));
     if (upper.find("MONEY") != std::string::npos || upper.find("CURRENCY") != std::string::npos) c->type = SQL_DOUBLE;
   }
 
@@ -625,7 +619,7 @@ class OdbcRecordset : public RecordsetBase {
       if (rc == SQL_NO_DATA) break;
       link_->Check(rc, SQL_HANDLE_STMT, h);
       Value table = ReadText(*link_, h, 3);
-      if (table.is_null() || !SameName(table.text(), source_)) continue;
+      if (table.is_null() || !EqualNoCase(table.text(), source_)) continue;
       // A table of the same name in a second schema is not this one.
       Value this_schema = ReadText(*link_, h, 2);
       if (!schema) schema = this_schema;
@@ -888,7 +882,7 @@ std::string Describe(const std::string& connection_string) {
     }
     i = j == std::string::npos ? s.size() : j + 1;
     for (const char* wanted : {"DSN", "Driver", "Server", "Database"}) {
-      if (SameName(key, wanted)) {
+      if (EqualNoCase(key, wanted)) {
         if (!shown.empty()) shown += ", ";
         shown += std::string(wanted) + "=" + value;
       }

@@ -1,8 +1,8 @@
 #include "velaccap/open.h"
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
+
+#include "dbaccess/ascii.h"
 
 #include "dbaccess/mdb.h"
 #include "dbaccess/odbc.h"
@@ -13,10 +13,8 @@ namespace velaccap {
 namespace {
 
 bool IsAccessFile(const std::string& name) {
-  std::string ext = std::filesystem::path(name).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".mdb" || ext == ".accdb";
+  const std::string ext = std::filesystem::path(name).extension().string();
+  return EqualNoCase(ext, ".mdb") || EqualNoCase(ext, ".accdb");
 }
 
 }  // namespace

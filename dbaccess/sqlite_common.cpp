@@ -1,7 +1,5 @@
 #include "dbaccess/sqlite_common.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "velaccap/open.h"
@@ -42,18 +40,6 @@ Stmt Prepare(sqlite3* db, std::string_view sql, const char** tail) {
   return Stmt(raw);
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x == y) continue;
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y) return false;
-  }
-  return true;
-}
-
 namespace {
 
 bool Has(const std::string& upper, const char* word) { return upper.find(word) != std::string::npos; }
@@ -87,8 +73,7 @@ constexpr std::int64_t kExactInDouble = std::int64_t{1} << 53;
 
 Family FamilyOf(const char* decl) {
   if (!decl || !*decl) return Family::Storage;
-  std::string t(decl);
-  std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return std::toupper(c); });
+  const std::string t = Upper(decl);
   std::string first = t.substr(0, t.find_first_of(" (\t"));
   if (first == "BIT" || Has(t, "BOOL") || Has(t, "YESNO") || Has(t, "LOGICAL")) return Family::YesNo;
   if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "CLOB") || Has(t, "MEMO") || Has(t, "STRING"))

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbaccess/ascii.h"
 #include "velaccap/value.h"
 
 namespace velaccap::sqlite_internal {
@@ -36,8 +37,6 @@ Connection Adopt(sqlite3* db);
 // Prepares one statement; `tail` receives the unparsed remainder when given.
 Stmt Prepare(sqlite3* db, std::string_view sql, const char** tail = nullptr);
 
-// ASCII letter case is ignored; names of tables and columns are ASCII here.
-bool EqualNoCase(std::string_view a, std::string_view b);
 
 // How the values of a result column are read. A declared type chooses the
 // family; a stored value that does not fit it passes as its storage class.

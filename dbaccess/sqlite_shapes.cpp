@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "dbaccess/ascii.h"
+
 namespace velaccap::sqlite_internal {
 
 namespace {
@@ -11,17 +13,6 @@ bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c =
 bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 bool IdStart(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80; }
 bool IdChar(unsigned char c) { return IdStart(c) || IsDigit(c) || c == '$'; }
-
-// `word` is `upper` in any letter case.
-bool Is(std::string_view word, std::string_view upper) {
-  if (word.size() != upper.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    char c = word[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != upper[i]) return false;
-  }
-  return true;
-}
 
 // What is open at one parenthesis level. Literals inside any of these stay
 // as written: a result column's text is its name, a number in ORDER BY or
@@ -207,26 +198,27 @@ class Scanner {
     std::size_t j = i_;
     while (j < sql_.size() && IdChar(sql_[j])) ++j;
     const std::string_view w = sql_.substr(i_, j - i_);
+    const auto is = [w](std::string_view keyword) { return EqualNoCase(w, keyword); };
     if (w.size() == 1 && (w[0] == 'x' || w[0] == 'X') && j < sql_.size() && sql_[j] == '\'')
       return false;  // a blob literal
     if (!started_) {
-      if (!Is(w, "SELECT") && !Is(w, "INSERT") && !Is(w, "UPDATE") && !Is(w, "DELETE")) return false;
+      if (!is("SELECT") && !is("INSERT") && !is("UPDATE") && !is("DELETE")) return false;
       started_ = true;
     }
     // Only reserved words end a list; a word SQLite also takes as a name
     // could be a column.
     Level& lv = levels_[depth_];
-    if (Is(w, "SELECT") || Is(w, "RETURNING")) {
+    if (is("SELECT") || is("RETURNING")) {
       lv.result_list = true;
       lv.position_list = false;
-    } else if (Is(w, "ORDER") || Is(w, "GROUP")) {
+    } else if (is("ORDER") || is("GROUP")) {
       lv.result_list = false;
       lv.position_list = true;
-    } else if (Is(w, "FROM") || Is(w, "WHERE") || Is(w, "HAVING") || Is(w, "LIMIT") || Is(w, "UNION") ||
-               Is(w, "EXCEPT") || Is(w, "INTERSECT") || Is(w, "VALUES")) {
+    } else if (is("FROM") || is("WHERE") || is("HAVING") || is("LIMIT") || is("UNION") || is("EXCEPT") ||
+               is("INTERSECT") || is("VALUES")) {
       lv.result_list = false;
       lv.position_list = false;
-    } else if (Is(w, "AS")) {
+    } else if (is("AS")) {
       after_as_ = just_as_ = true;
       as_names_ = 0;
     } else {
