@@ -418,8 +418,9 @@ class OdbcRecordset : public RecordsetBase {
   void OpenTable() override {
     RequireClosed();
     ReadCatalog();
-    names_.clear();
-    for (const TableColumn& c : table_columns_) names_.push_back(c.name);
+    std::vector<std::string> names;
+    for (const TableColumn& c : table_columns_) names.push_back(c.name);
+    SetNames(std::move(names));
     has_pending_ = false;
     mode_ = Mode::Table;
   }
@@ -446,8 +447,9 @@ class OdbcRecordset : public RecordsetBase {
     }
     result_ = std::move(stmt);
     result_columns_ = std::move(columns);
-    names_.clear();
-    for (const ResultColumn& c : result_columns_) names_.push_back(c.name);
+    std::vector<std::string> names;
+    for (const ResultColumn& c : result_columns_) names.push_back(c.name);
+    SetNames(std::move(names));
     mode_ = Mode::Result;
     at_end_ = false;
     // The first row is fetched now, so that an empty result is known at once.
@@ -464,25 +466,9 @@ class OdbcRecordset : public RecordsetBase {
   bool bof() const override { return mode_ == Mode::Result && empty_; }
   bool eof() const override { return mode_ == Mode::Result && at_end_; }
 
-  int field_count() const override {
-    RequireOpen();
-    return static_cast<int>(names_.size());
-  }
-  const std::string& field_name(int index) const override {
-    RequireOpen();
-    RequireIndex(index, names_.size());
-    return names_[static_cast<std::size_t>(index)];
-  }
-  int field_index(std::string_view name) const override {
-    RequireOpen();
-    int i = Find(name);
-    if (i < 0) throw Error(kNoItem + std::string(name));
-    return i;
-  }
-
   Value field_value(int index) const override {
     RequireOpen();
-    RequireIndex(index, names_.size());
+    RequireIndex(index, names().size());
     if (mode_ == Mode::Result) {
       if (at_end_) throw Error(kNoCurrentRecord);
       return row_[static_cast<std::size_t>(index)];
@@ -530,7 +516,7 @@ class OdbcRecordset : public RecordsetBase {
     last_key_ = nullptr;
     last_insert_ = nullptr;
     table_columns_.clear();
-    names_.clear();
+    ClearNames();
     pending_.clear();
     is_set_.clear();
     has_pending_ = false;
@@ -538,13 +524,6 @@ class OdbcRecordset : public RecordsetBase {
   }
 
  private:
-  int Find(std::string_view name) const {
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (EqualNoCase(names_[i], name)) return static_cast<int>(i);
-    }
-    return -1;
-  }
-
   void Describe(SQLHSTMT h, SQLUSMALLINT col, ResultColumn* out) const {
     SQLSMALLINT len = 0, nullable = 0;
     if (link_->wide()) {
@@ -773,7 +752,6 @@ class OdbcRecordset : public RecordsetBase {
   }
 
   std::shared_ptr<Link> link_;
-  std::vector<std::string> names_;
 
   // Result mode.
   std::unique_ptr<Statement> result_;

@@ -57,14 +57,15 @@ class SqliteTargetRecordset : public RecordsetBase {
     Stmt info = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1)");
     sqlite3_bind_text(info.get(), 1, source_.data(), static_cast<int>(source_.size()), SQLITE_STATIC);
     Reset();
+    std::vector<std::string> names;
     int rc;
     while ((rc = sqlite3_step(info.get())) == SQLITE_ROW)
-      names_.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
+      names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
     if (rc != SQLITE_DONE) ThrowLast(db_.get());
-    if (names_.empty()) throw Error("no such table: " + source_);
-    row_.assign(names_.size(), Value());
-    set_.assign(names_.size(), false);
-    MarkFirstNames();
+    if (names.empty()) throw Error("no such table: " + source_);
+    row_.assign(names.size(), Value());
+    set_.assign(names.size(), false);
+    SetNames(std::move(names));
     mode_ = Mode::Table;
   }
 
@@ -78,13 +79,14 @@ class SqliteTargetRecordset : public RecordsetBase {
     }
     if (query_) {
       const int n = sqlite3_column_count(query_.get());
+      std::vector<std::string> names;
       for (int i = 0; i < n; ++i) {
         const char* name = sqlite3_column_name(query_.get(), i);
-        names_.emplace_back(name ? name : "");
+        names.emplace_back(name ? name : "");
       }
       families_ = Families(query_.get());
       row_.assign(n, Value());
-      MarkFirstNames();
+      SetNames(std::move(names));
     }
     mode_ = Mode::Result;
     try {
@@ -99,27 +101,9 @@ class SqliteTargetRecordset : public RecordsetBase {
   bool bof() const override { return mode_ == Mode::Result ? bof_ : false; }
   bool eof() const override { return mode_ == Mode::Result ? eof_ : false; }
 
-  int field_count() const override {
-    RequireOpen();
-    return static_cast<int>(names_.size());
-  }
-
-  const std::string& field_name(int index) const override {
-    RequireOpen();
-    RequireIndex(index, names_.size());
-    return names_[index];
-  }
-
-  int field_index(std::string_view name) const override {
-    RequireOpen();
-    int i = Find(name);
-    if (i < 0) throw Error(kNoItem + std::string(name));
-    return i;
-  }
-
   Value field_value(int index) const override {
     RequireOpen();
-    RequireIndex(index, names_.size());
+    RequireIndex(index, row_.size());
     if (mode_ == Mode::Result) {
       if (eof_) throw Error(kNoCurrentRecord);
       return row_[index];
@@ -166,41 +150,15 @@ class SqliteTargetRecordset : public RecordsetBase {
  private:
   void Reset() {
     mode_ = Mode::Closed;
-    names_.clear();
+    ClearNames();
     families_.clear();
     row_.clear();
     set_.clear();
-    first_.clear();
     inserts_.clear();
     last_insert_ = nullptr;
     query_.reset();
     pending_ = has_row_ = false;
     bof_ = eof_ = true;
-    guess_ = 0;
-  }
-
-  // A result may name two columns alike; lookups must find the first one,
-  // so only first occurrences may be taken by the guess in Find().
-  void MarkFirstNames() {
-    const int n = static_cast<int>(names_.size());
-    first_.assign(n, true);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < i && first_[i]; ++j)
-        if (EqualNoCase(names_[i], names_[j])) first_[i] = false;
-  }
-
-  // Columns are mostly named in the same order row after row, so the column
-  // after the last one found is tried first.
-  int Find(std::string_view name) const {
-    const int n = static_cast<int>(names_.size());
-    if (guess_ < n && first_[guess_] && EqualNoCase(names_[guess_], name)) return guess_++;
-    for (int i = 0; i < n; ++i) {
-      if (EqualNoCase(names_[i], name)) {
-        guess_ = i + 1;
-        return i;
-      }
-    }
-    return -1;
   }
 
   void Step() {
@@ -233,7 +191,7 @@ class SqliteTargetRecordset : public RecordsetBase {
       for (std::size_t i = 0; i < columns.size(); ++i) {
         if (!columns[i]) continue;
         sql += values.empty() ? " (" : ", ";
-        sql += QuoteIdentifier(names_[i]);
+        sql += QuoteIdentifier(names()[i]);
         values += values.empty() ? "?" : ", ?";
       }
       sql += values.empty() ? " DEFAULT VALUES" : ") VALUES (" + values + ")";
@@ -287,16 +245,13 @@ class SqliteTargetRecordset : public RecordsetBase {
 
   Connection db_;
   std::shared_ptr<ShapeCache> shapes_;
-  std::vector<std::string> names_;
   std::vector<Family> families_;  // result columns
   std::vector<Value> row_;        // the current result row, or the pending row
   std::vector<bool> set_;         // columns of the pending row given a value
-  std::vector<bool> first_;       // column is the first of its name
   ShapeCache::Lease query_;
   std::map<std::vector<bool>, Stmt> inserts_;
   const std::vector<bool>* last_key_ = nullptr;
   sqlite3_stmt* last_insert_ = nullptr;
-  mutable int guess_ = 0;
   bool pending_ = false;  // a row added and not saved yet
   bool has_row_ = false;  // a row was added since the table was opened
   bool bof_ = true;
