@@ -7,9 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <regex>
+#include <string_view>
 
 #include "cli/schema.h"
+#include "dbaccess/odbc_connection_string.h"
 #include "velaccap/open.h"
 
 namespace velaccap::cli {
@@ -62,9 +63,12 @@ const char* const kTargetTables[21] = {
 
 std::string DisplayName(const std::string& name) {
   // Connection strings may carry a password; messages never show it.
-  static const std::regex kSecret(R"(((?:^|;)\s*(?:PWD|Password)\s*=)(\{[^}]*\}|[^;]*))",
-                                  std::regex::icase);
-  return std::regex_replace(name, kSecret, "$1***");
+  constexpr std::string_view kOdbc = "odbc:";
+  if (name.starts_with(kOdbc)) return std::string(kOdbc) + MaskOdbcPasswords(name.substr(kOdbc.size()));
+  // A name with '=' may be a connection string that lacks its prefix. One
+  // without cannot hold an attribute: a file name, shown as it is.
+  if (name.find('=') != std::string::npos) return MaskOdbcPasswords(name);
+  return name;
 }
 
 void CheckSource(SourceDatabase& source, const std::string& name) {

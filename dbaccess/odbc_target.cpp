@@ -21,6 +21,7 @@
 
 #include "dbaccess/ascii.h"
 #include "dbaccess/dialect.h"
+#include "dbaccess/odbc_connection_string.h"
 #include "dbaccess/recordset_base.h"
 #include "velaccap/open.h"
 
@@ -826,43 +827,15 @@ class OdbcTarget : public TargetConnection {
 // The connection string's DSN, driver, server and database, for a message
 // that must never show a password.
 std::string Describe(const std::string& connection_string) {
+  // Only attributes read whole are shown: past an unreadable part, what is
+  // a value and what a password is no longer certain.
+  const OdbcConnectionString cs = ParseOdbcConnectionString(connection_string);
   std::string shown;
-  std::size_t i = 0;
-  const std::string& s = connection_string;
-  while (i < s.size()) {
-    std::size_t eq = s.find('=', i);
-    if (eq == std::string::npos) break;
-    std::string key = s.substr(i, eq - i);
-    key.erase(0, key.find_first_not_of(' '));
-    key.erase(key.find_last_not_of(' ') + 1);
-    std::string value;
-    std::size_t j = eq + 1;
-    if (j < s.size() && s[j] == '{') {
-      // A braced value may hold ';'; "}}" stands for one '}'.
-      ++j;
-      while (j < s.size()) {
-        if (s[j] == '}') {
-          if (j + 1 < s.size() && s[j + 1] == '}') {
-            value += '}';
-            j += 2;
-            continue;
-          }
-          ++j;
-          break;
-        }
-        value += s[j++];
-      }
-      j = s.find(';', j);
-    } else {
-      std::size_t end = s.find(';', j);
-      value = s.substr(j, end == std::string::npos ? std::string::npos : end - j);
-      j = end;
-    }
-    i = j == std::string::npos ? s.size() : j + 1;
+  for (const OdbcAttribute& a : cs.attributes) {
     for (const char* wanted : {"DSN", "Driver", "Server", "Database"}) {
-      if (EqualNoCase(key, wanted)) {
+      if (EqualNoCase(a.key, wanted)) {
         if (!shown.empty()) shown += ", ";
-        shown += std::string(wanted) + "=" + value;
+        shown += std::string(wanted) + "=" + a.value;
       }
     }
   }
