@@ -159,6 +159,60 @@ std::string Value::ToStatementText() const {
   }
 }
 
+namespace {
+
+// [+-]digits[.digits][e[+-]digits] or [+-].digits..., nothing around it.
+bool PlainDecimal(std::string_view t) {
+  std::size_t i = 0, n = t.size();
+  auto digits = [&] {
+    const std::size_t from = i;
+    while (i < n && t[i] >= '0' && t[i] <= '9') ++i;
+    return i - from;
+  };
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < n && t[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == n;
+}
+
+}  // namespace
+
+bool Value::ToNumberText(std::string* out) const {
+  switch (type()) {
+    case Type::Null: out->clear(); return true;
+    case Type::Integer: *out = std::to_string(integer()); return true;
+    case Type::Real:
+      if (!std::isfinite(real())) return false;
+      *out = FormatNumber(real());
+      return true;
+    case Type::YesNo: *out = yes_no() ? "1" : "0"; return true;
+    case Type::Text: {
+      std::string_view t = text();
+      if (!PlainDecimal(t)) return false;
+      // A literal too large for the engines' numbers would overflow there.
+      double v;
+      auto [ptr, ec] = std::from_chars(t.data() + (t[0] == '+'), t.data() + t.size(), v);
+      if (ec != std::errc() || ptr != t.data() + t.size() || !std::isfinite(v)) return false;
+      // The fragment before a number may end in '+'; "++" would still read
+      // as a number, but the plus adds nothing.
+      if (t[0] == '+') t.remove_prefix(1);
+      out->assign(t);
+      return true;
+    }
+    case Type::DateTime: return false;
+  }
+  return false;
+}
+
 std::string DebugString(const Value& v) {
   switch (v.type()) {
     case Value::Type::Null: return "NULL";

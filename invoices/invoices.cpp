@@ -329,6 +329,30 @@ class SourceColumns {
 // the target compares or stores the text itself; Null leaves the quotes empty.
 std::string TextLiteral(const Value& v) { return v.is_null() ? std::string() : QuoteDoubled(v.ToText()); }
 
+// A value shown in a message: as a literal, cut short when long, so that a
+// hostile or damaged value cannot flood the terminal.
+std::string Shown(const Value& v) {
+  std::string s = DebugString(v);
+  constexpr std::size_t kMax = 80;
+  if (s.size() > kMax) s = s.substr(0, kMax) + "...";
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  return s;
+}
+
+// A number as it stands in a merge statement. The statements are built by
+// concatenation, so a value that is not a number - text a database that
+// types loosely can hold in a number column - would become part of the
+// statement itself. It stops the run before anything is sent, naming the row.
+std::string Number(const DetailKind& kind, SourceColumns& row, const char* column) {
+  const Value& value = row[column];
+  std::string text;
+  if (value.ToNumberText(&text)) return text;
+  throw Error(std::string(kind.table) + " line " + kind.line_id_column + " " + Shown(row[kind.line_id_column]) +
+              " of invoice " + Shown(row[kind.code_column]) + ": " + column + " holds " + Shown(value) +
+              ", which is not a number");
+}
+
 void MergeLine(RunContext& ctx, const DetailKind& kind, SourceColumns& row) {
   const std::string parent = GetFirstWord(row[kind.code_column].ToText());
   const std::string vouch_type = TextLiteral(row[kind.type_column]);
@@ -345,7 +369,7 @@ void MergeLine(RunContext& ctx, const DetailKind& kind, SourceColumns& row) {
   std::string update;
   for (const Piece& p : kind.added) {
     update += p.fragment;
-    update += row[p.column].ToStatementText();
+    update += Number(kind, row, p.column);
   }
   update += kind.update_type_joint;
   update += vouch_type;
@@ -360,15 +384,19 @@ void MergeLine(RunContext& ctx, const DetailKind& kind, SourceColumns& row) {
     // No test for an empty result: a parent without lines stops the run with
     // the target's own description of the failed read.
     const Value parent_id = ctx.table->field_value(std::string_view(kind.parent_id_column));
+    std::string parent_id_text;
+    if (!parent_id.ToNumberText(&parent_id_text))
+      throw Error(std::string(kind.table) + ": the parent invoice's " + kind.parent_id_column + " in the target is " +
+                  Shown(parent_id) + ", which is not a number");
     std::string insert = kind.insert_head;
-    insert += parent_id.ToStatementText();
+    insert += parent_id_text;
     insert += ",";
-    insert += row[kind.line_id_column].ToStatementText();
+    insert += Number(kind, row, kind.line_id_column);
     insert += ",'";
     insert += TextLiteral(row["cInvCode"]);
     insert += "',";
     for (std::size_t i = 0; i < kind.number_count; ++i) {
-      insert += row[kind.numbers[i]].ToStatementText();
+      insert += Number(kind, row, kind.numbers[i]);
       insert += ",";
     }
     if (kind.memo_column) {
@@ -382,7 +410,7 @@ void MergeLine(RunContext& ctx, const DetailKind& kind, SourceColumns& row) {
       }
       insert += ",";
     }
-    insert += row[kind.tax_rate_column].ToStatementText();
+    insert += Number(kind, row, kind.tax_rate_column);
     insert += ")";
     ctx.target.Execute(insert);
   }

@@ -75,6 +75,14 @@ class Value {
   // as the same value, text as it is (no quoting here), yes/no as 1 or 0.
   std::string ToStatementText() const;
 
+  // The value as it stands in a statement where a number is expected. Sets
+  // *out and returns true for Null (empty text, as above), integers, finite
+  // reals, yes/no, and text that is a plain decimal literal ("12", "-0.5",
+  // "1e3"; a leading '+' dropped). Returns false for anything else - text
+  // that would read as more than a number, infinity, NaN, a date - so that
+  // no value can become part of the statement around it.
+  bool ToNumberText(std::string* out) const;
+
   bool operator==(const Value&) const = default;
 
  private:
