@@ -794,6 +794,7 @@ class OdbcTarget : public TargetConnection {
   }
   void Commit() override { link_->EndTransaction(SQL_COMMIT); }
   void Rollback() override { link_->EndTransaction(SQL_ROLLBACK); }
+  bool InTransaction() override { return link_->in_transaction(); }
 
  private:
   // Runs a statement and returns the rows it changed; any further results

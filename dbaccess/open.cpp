@@ -17,17 +17,25 @@ bool IsAccessFile(const std::string& name) {
   return EqualNoCase(ext, ".mdb") || EqualNoCase(ext, ".accdb");
 }
 
+constexpr std::string_view kOdbc = "odbc:";
+
 }  // namespace
 
-std::unique_ptr<SourceDatabase> OpenSource(const std::string& name) {
+std::unique_ptr<SourceDatabase> OpenSource(const std::string& name, const OpenOptions& options) {
   if (IsAccessFile(name)) return OpenAccessSource(name);
-  return OpenSqliteSource(name);
+  return OpenSqliteSource(name, options);
 }
 
-std::unique_ptr<TargetConnection> OpenTarget(const std::string& name) {
-  constexpr std::string_view kOdbc = "odbc:";
+std::unique_ptr<TargetConnection> OpenTarget(const std::string& name, const OpenOptions& options) {
   if (name.starts_with(kOdbc)) return OpenOdbcTarget(name.substr(kOdbc.size()));
-  return OpenSqliteTarget(name);
+  return OpenSqliteTarget(name, options);
+}
+
+bool IsFileTarget(const std::string& name) { return !name.starts_with(kOdbc); }
+
+std::string RecoverTarget(const std::string& name) {
+  if (!IsFileTarget(name)) return {};
+  return RecoverSqliteFile(name);
 }
 
 }  // namespace velaccap

@@ -1,6 +1,7 @@
 #include "dbaccess/sqlite_common.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "velaccap/open.h"
 
@@ -12,7 +13,28 @@ Connection Adopt(sqlite3* db) {
   return Connection(db, [](sqlite3* d) { sqlite3_close_v2(d); });
 }
 
-Connection OpenExisting(const std::string& path, int flags, const char* role) {
+std::string LockedMessage(const char* role, const std::string& path, int wait_ms) {
+  return std::string(role) + " database " + path + ": another program holds a lock on it (waited " +
+         std::to_string((wait_ms + 999) / 1000) + " s; see --wait); nothing was written";
+}
+
+std::string QuickCheck(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &raw, nullptr) != SQLITE_OK) return sqlite3_errmsg(db);
+  Stmt st(raw);
+  int rc = sqlite3_step(st.get());
+  if (rc != SQLITE_ROW) return sqlite3_errmsg(db);
+  const char* first = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+  std::string problem = first ? first : "";
+  // The check words its report over lines; a message has one.
+  if (problem.starts_with("*** in database main ***\n")) problem.erase(0, 25);
+  for (char& c : problem)
+    if (c == '\n') c = ' ';
+  return problem == "ok" ? std::string() : problem;
+}
+
+Connection OpenExisting(const std::string& path, int flags, const char* role, const OpenOptions& options) {
+  const std::string what = std::string("cannot open ") + role + " database " + path + ": ";
   sqlite3* raw = nullptr;
   // Each connection is used by one thread at a time, so SQLite's own
   // locking of every call is not needed.
@@ -20,16 +42,33 @@ Connection OpenExisting(const std::string& path, int flags, const char* role) {
   Connection db = Adopt(raw);
   if (rc != SQLITE_OK) {
     std::string why = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    throw InputError(std::string("cannot open ") + role + " database " + path + ": " + why);
+    throw InputError(what + why);
   }
-  // Opening is lazy: the header is read at the first statement.
-  if (sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
-    throw InputError(std::string("cannot open ") + role + " database " + path + ": " +
-                     sqlite3_errmsg(db.get()));
+  // Before the first read, which waits as any other for a lock.
+  sqlite3_busy_timeout(db.get(), options.wait_ms);
+  // Opening is lazy: the header is read at the first statement; a hot
+  // journal that a killed writer left is rolled back there too (which a
+  // read-only connection cannot do).
+  rc = sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xff) == SQLITE_BUSY) throw InputError(LockedMessage(role, path, options.wait_ms));
+    std::string why = sqlite3_errmsg(db.get());
+    std::error_code ec;
+    if (!(flags & SQLITE_OPEN_READWRITE) && std::filesystem::exists(path + "-journal", ec))
+      why += " (a write to it was interrupted and left " + path +
+             "-journal; open the file once for writing, for example with the sqlite3 shell, to recover it)";
+    throw InputError(what + why);
+  }
   if ((flags & SQLITE_OPEN_READWRITE) && sqlite3_db_readonly(db.get(), "main") == 1)
-    throw InputError(std::string("cannot open ") + role + " database " + path +
-                     ": the file cannot be written");
-  sqlite3_busy_timeout(db.get(), 10000);
+    throw InputError(what + "the file cannot be written");
+  if (options.verify) {
+    const std::string problem = QuickCheck(db.get());
+    if (!problem.empty()) {
+      if (problem == "database is locked") throw InputError(LockedMessage(role, path, options.wait_ms));
+      throw InputError(std::string(role) + " database " + path + " is damaged: the engine's quick check reports: " +
+                       problem);
+    }
+  }
   return db;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dbaccess/ascii.h"
+#include "velaccap/open.h"
 #include "velaccap/value.h"
 
 namespace velaccap::sqlite_internal {
@@ -28,8 +29,16 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 [[noreturn]] void ThrowLast(sqlite3* db);
 
 // Opens an existing file with `flags` (never SQLITE_OPEN_CREATE) and checks
-// that it is a SQLite database. Throws InputError naming the file.
-Connection OpenExisting(const std::string& path, int flags, const char* role);
+// that it is a SQLite database, waiting up to options.wait_ms for another
+// program's lock, and with options.verify that it passes the engine's quick
+// check. Throws InputError naming the file and the role ("source").
+Connection OpenExisting(const std::string& path, int flags, const char* role, const OpenOptions& options);
+
+// The first problem the engine's quick check finds, or empty text.
+std::string QuickCheck(sqlite3* db);
+
+// The text of an InputError for a file that another program holds locked.
+std::string LockedMessage(const char* role, const std::string& path, int wait_ms);
 
 // Wraps an open handle; it is closed with the last owner.
 Connection Adopt(sqlite3* db);

@@ -106,7 +106,8 @@ class ShapeCache : public std::enable_shared_from_this<ShapeCache> {
 
 // The SQLite target with `capacity` shapes cached per connection; 0 runs
 // every statement as written. OpenSqliteTarget uses the default.
-std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity);
+std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity,
+                                                             const OpenOptions& options = {});
 
 // Shapes a target connection keeps.
 constexpr std::size_t kShapeCapacity = 64;

@@ -4,6 +4,7 @@
 
 #include "dbaccess/sqlite.h"
 #include "dbaccess/sqlite_common.h"
+#include "velaccap/open.h"
 
 namespace velaccap {
 
@@ -138,8 +139,16 @@ class SqliteSource : public SourceDatabase {
 
 }  // namespace
 
-std::unique_ptr<SourceDatabase> OpenSqliteSource(const std::string& path) {
-  return std::make_unique<SqliteSource>(OpenExisting(path, SQLITE_OPEN_READONLY, "source"));
+std::unique_ptr<SourceDatabase> OpenSqliteSource(const std::string& path, const OpenOptions& options) {
+  Connection db = OpenExisting(path, SQLITE_OPEN_READONLY, "source", options);
+  // One read transaction for the whole run: every query sees the same state
+  // of the file, even if another program writes to it meanwhile (it waits).
+  int rc = sqlite3_exec(db.get(), "BEGIN; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xff) == SQLITE_BUSY) throw InputError(LockedMessage("source", path, options.wait_ms));
+    throw InputError("cannot open source database " + path + ": " + sqlite3_errmsg(db.get()));
+  }
+  return std::make_unique<SqliteSource>(std::move(db));
 }
 
 std::unique_ptr<SourceDatabase> AdoptSqliteSource(sqlite3* db) {

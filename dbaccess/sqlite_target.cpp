@@ -10,6 +10,7 @@
 #include "dbaccess/sqlite.h"
 #include "dbaccess/sqlite_common.h"
 #include "dbaccess/sqlite_shapes.h"
+#include "velaccap/open.h"
 
 namespace velaccap {
 
@@ -260,8 +261,9 @@ class SqliteTargetRecordset : public RecordsetBase {
 
 class SqliteTarget : public TargetConnection {
  public:
-  SqliteTarget(Connection db, std::size_t shapes)
-      : db_(std::move(db)), shapes_(std::make_shared<ShapeCache>(db_, shapes)) {}
+  SqliteTarget(Connection db, std::size_t shapes, std::string path, int wait_ms)
+      : db_(std::move(db)), shapes_(std::make_shared<ShapeCache>(db_, shapes)), path_(std::move(path)),
+        wait_ms_(wait_ms) {}
 
   void Execute(const std::string& statement) override { Run(AdaptDeleteStatement(statement)); }
 
@@ -280,29 +282,76 @@ class SqliteTarget : public TargetConnection {
     return std::make_unique<SqliteTargetRecordset>(db_, shapes_);
   }
 
-  void BeginTransaction() override { Run("BEGIN"); }
-  void Commit() override { Run("COMMIT"); }
-  void Rollback() override { Run("ROLLBACK"); }
+  void BeginTransaction() override {
+    // The write lock is taken now, not at the first write, so that another
+    // program's lock is met before anything is done.
+    int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY) throw InputError(LockedMessage("target", path_, wait_ms_));
+    if (rc != SQLITE_OK) ThrowLast(db_.get());
+    // Rewriting the header's user version with its own value makes the
+    // engine create its journal and write a page: a file or folder that
+    // cannot be written is found here, before the run, not at its first row.
+    try {
+      Stmt get = Prepare(db_.get(), "PRAGMA user_version");
+      if (sqlite3_step(get.get()) != SQLITE_ROW) ThrowLast(db_.get());
+      const std::string set = "PRAGMA user_version=" + std::to_string(sqlite3_column_int64(get.get(), 0));
+      get.reset();
+      if (sqlite3_exec(db_.get(), set.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) ThrowLast(db_.get());
+    } catch (const Error& e) {
+      if (InTransaction()) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw InputError("target database " + path_ + " cannot be written: " + e.what() +
+                       " (the engine also writes a journal beside the file, so its folder must be writable)");
+    }
+  }
+  void Commit() override {
+    if (!InTransaction()) throw Error(kRolledBackByEngine);
+    Run("COMMIT");
+  }
+  // After the engine has rolled back by itself there is nothing to undo, and
+  // a ROLLBACK would only replace the engine's reason with its own complaint.
+  void Rollback() override {
+    if (InTransaction()) Run("ROLLBACK");
+  }
+  bool InTransaction() override { return sqlite3_get_autocommit(db_.get()) == 0; }
 
  private:
+  static constexpr char kRolledBackByEngine[] =
+      "the engine has already rolled back the transaction after an earlier error";
+
   long long Run(const std::string& sql) { return RunAll(*shapes_, db_.get(), sql); }
 
   Connection db_;
   std::shared_ptr<ShapeCache> shapes_;
+  std::string path_;
+  int wait_ms_;
 };
 
 }  // namespace
 
 namespace sqlite_internal {
 
-std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity) {
-  return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target"), capacity);
+std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity,
+                                                             const OpenOptions& options) {
+  return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target", options), capacity, path,
+                                        options.wait_ms);
 }
 
 }  // namespace sqlite_internal
 
-std::unique_ptr<TargetConnection> OpenSqliteTarget(const std::string& path) {
-  return sqlite_internal::OpenSqliteTargetWithShapes(path, sqlite_internal::kShapeCapacity);
+std::unique_ptr<TargetConnection> OpenSqliteTarget(const std::string& path, const OpenOptions& options) {
+  return sqlite_internal::OpenSqliteTargetWithShapes(path, sqlite_internal::kShapeCapacity, options);
+}
+
+std::string RecoverSqliteFile(const std::string& path) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  Connection db = Adopt(raw);
+  if (rc != SQLITE_OK) return raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+  sqlite3_busy_timeout(db.get(), 5000);
+  // The first read rolls back a hot journal; the check then reads the rest.
+  if (sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return sqlite3_errmsg(db.get());
+  return QuickCheck(db.get());
 }
 
 }  // namespace velaccap

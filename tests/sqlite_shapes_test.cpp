@@ -279,7 +279,7 @@ TEST_F(SqliteShapesRun, ErrorsAreTheEnginesForTheStatementAsWritten) {
 TEST_F(SqliteShapesRun, AShapeIsPreparedOnceAndTheLeastRecentlyUsedGoes) {
   const std::string path = dir_.file("reuse.db");
   Exec(path, kSchema);
-  auto shapes = std::make_shared<ShapeCache>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target"), 2);
+  auto shapes = std::make_shared<ShapeCache>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target", {}), 2);
   auto run = [&](const std::string& sql) {
     ShapeCache::Lease st;
     EXPECT_TRUE(shapes->Take(sql, &st)) << sql;

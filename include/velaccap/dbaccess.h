@@ -146,6 +146,11 @@ class TargetConnection {
   virtual void BeginTransaction() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+
+  // True while the transaction begun by BeginTransaction is active. An
+  // engine may end it by itself: SQLite rolls the whole transaction back on
+  // a full disk, some I/O errors or a trigger's RAISE(ROLLBACK).
+  virtual bool InTransaction() = 0;
 };
 
 }  // namespace velaccap

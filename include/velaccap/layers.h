@@ -84,6 +84,7 @@ class TargetConnectionLayer : public TargetConnection {
   void BeginTransaction() override { inner_.BeginTransaction(); }
   void Commit() override { inner_.Commit(); }
   void Rollback() override { inner_.Rollback(); }
+  bool InTransaction() override { return inner_.InTransaction(); }
 
  protected:
   virtual std::unique_ptr<TargetRecordset> Wrap(std::unique_ptr<TargetRecordset> rs) { return rs; }

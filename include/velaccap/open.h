@@ -16,12 +16,35 @@ class InputError : public Error {
   using Error::Error;
 };
 
+// How the databases of a run are opened.
+struct OpenOptions {
+  // How long to wait for another program's lock on a database file before
+  // refusing it.
+  int wait_ms = 5000;
+  // Run the engine's quick integrity check on a SQLite file first and refuse
+  // a damaged one. It reads every page once.
+  bool verify = true;
+};
+
 // A source named by its file: an Access file (.mdb, .accdb), otherwise a
-// SQLite file. Opened read-only.
-std::unique_ptr<SourceDatabase> OpenSource(const std::string& name);
+// SQLite file. Opened read-only; a SQLite source is read in one read
+// transaction, so the run sees one state of it throughout.
+std::unique_ptr<SourceDatabase> OpenSource(const std::string& name, const OpenOptions& options = {});
 
 // A target named as "odbc:<connection string>", otherwise a SQLite file that
-// must already exist.
-std::unique_ptr<TargetConnection> OpenTarget(const std::string& name);
+// must already exist. Its BeginTransaction takes the write lock at once and
+// proves the file can be written; a file that another program holds locked
+// past options.wait_ms, or that cannot be written, is an InputError.
+std::unique_ptr<TargetConnection> OpenTarget(const std::string& name, const OpenOptions& options = {});
+
+// After a failed or interrupted run, once its connection is closed: lets the
+// engine recover whatever the failure left beside a SQLite target (a hot
+// journal) and runs its quick check. Returns the empty text when the target
+// is a clean database, else the first problem. Other targets recover on
+// their own servers: empty.
+std::string RecoverTarget(const std::string& name);
+
+// True when `name` is a target that lives in a file (SQLite).
+bool IsFileTarget(const std::string& name);
 
 }  // namespace velaccap
