@@ -13,6 +13,8 @@
 
 #include "dbaccess/mdb.h"
 
+#include "dbaccess/ascii.h"
+
 #include <mdbtools.h>
 #include <sqlite3.h>
 
@@ -125,12 +127,31 @@ class TableLoader {
   TableLoader(const std::string& path, MdbHandle* mdb, sqlite3* db, MdbCatalogEntry* entry)
       : path_(path), mdb_(mdb), db_(db), entry_(entry), name_(entry->object_name) {}
 
+  // Whatever fails on the way names the file and the table.
   void Load() {
+    try {
+      LoadRows();
+    } catch (const InputError&) {
+      throw;
+    } catch (const Error& e) {
+      Fail(std::string("the file is damaged: ") + e.what());
+    }
+  }
+
+ private:
+  void LoadRows() {
     Table table(mdb_read_table(entry_));
     if (!table || !mdb_read_columns(table.get())) Fail("cannot read its definition");
     MdbTableDef* t = table.get();
     for (unsigned i = 0; i < t->num_cols; ++i)
       columns_.push_back(static_cast<MdbColumn*>(g_ptr_array_index(t->columns, i)));
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (columns_[i]->name[0] == '\0')
+        Fail("its definition has a column without a name (column " + std::to_string(i + 1) + "); the file is damaged");
+      for (std::size_t j = 0; j < i; ++j)
+        if (EqualNoCase(columns_[i]->name, columns_[j]->name))
+          Fail("its definition names the column '" + std::string(columns_[i]->name) + "' twice; the file is damaged");
+    }
 
     std::string create = "CREATE TABLE " + Quote(name_) + " (";
     std::string insert = "INSERT INTO " + Quote(name_) + " VALUES (";
@@ -172,7 +193,6 @@ class TableLoader {
       Fail("read " + std::to_string(rows) + " of its " + std::to_string(t->num_rows) + " rows; the file is damaged");
   }
 
- private:
   [[noreturn]] void Fail(const std::string& why) const {
     throw InputError("cannot read table " + name_ + " of Access file " + path_ + ": " + why);
   }
