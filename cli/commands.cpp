@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <signal.h>
+
 #include <chrono>
 #include <fstream>
 #include <iostream>
@@ -7,75 +9,177 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/account_set.h"
+#include "cli/output_file.h"
+#include "cli/run_guard.h"
 #include "cli/sample.h"
 #include "cli/summary.h"
 #include "velaccap/clsAPA812.h"
+#include "velaccap/fault.h"
 #include "velaccap/open.h"
 #include "velaccap/trace.h"
 
 namespace velaccap::cli {
 
+namespace {
+
+const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal"; }
+
+// Ends the target's transaction after a run that did not succeed, keeping its
+// work only when asked to. Returns what became of the target, for the user.
+std::string EndFailedRun(TargetConnection& target, const std::string& name, bool keep) {
+  if (!target.InTransaction())
+    return "the engine rolled back the run's work itself on this error; " + name + " is as it was";
+  if (keep) {
+    try {
+      target.Commit();
+      return "--no-atomic: the work done before the failure was kept in " + name;
+    } catch (const std::exception& e) {
+      std::string why = e.what();
+      try {
+        target.Rollback();
+      } catch (const std::exception&) {
+      }
+      return "--no-atomic: the work done could not be kept (" + why + "); " + name + " is as it was";
+    }
+  }
+  try {
+    target.Rollback();
+  } catch (const std::exception& e) {
+    // The file is recovered from its journal when it is next opened.
+    return "the rollback failed (" + std::string(e.what()) + "); the engine restores " + name +
+           " from its journal when it is next opened";
+  }
+  return "the run was rolled back; " + name + " is as it was";
+}
+
+}  // namespace
+
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
+  const std::string target_name = DisplayName(options.target);
+  const bool file_target = IsFileTarget(options.target);
+  const OpenOptions open_options{options.wait_seconds * 1000, true};
   std::unique_ptr<SourceDatabase> source;
   std::unique_ptr<TargetConnection> target;
-  std::ofstream trace;
+  std::unique_ptr<OutputFile> trace_file;
+  std::ostream trace(nullptr);
   try {
-    source = OpenSource(options.source);
+    // Nothing is opened for writing before the paths are known to be safe.
+    if (file_target && SameFile(options.source, options.target))
+      throw InputError("SOURCE and TARGET are the same database (" + options.source + ", " + options.target +
+                       "); the run reads one account set and writes another");
+    if (!options.trace.empty()) {
+      std::vector<std::string> databases{options.source};
+      if (file_target) databases.push_back(options.target);
+      CheckOutputPath(options.trace, "trace", databases);
+    }
+    source = OpenSource(options.source, open_options);
     CheckSource(*source, options.source);
-    target = OpenTarget(options.target);
+    target = OpenTarget(options.target, open_options);
+    // The write lock first: the checks below then see what the run will see.
+    target->BeginTransaction();
     CheckTarget(*target, options.target);
+    if (!options.trace.empty()) {
+      trace_file = std::make_unique<OutputFile>(options.trace, "trace");
+      trace.rdbuf(trace_file.get());
+      // A failed write reaches the run as the error OutputFile raised.
+      trace.exceptions(std::ios::badbit);
+    }
   } catch (const std::exception& e) {
+    if (target) {
+      try {
+        target->Rollback();
+      } catch (const std::exception&) {
+      }
+    }
     err << "apupgrade: " << e.what() << '\n';
     return 2;
   }
-  if (!options.trace.empty()) {
-    trace.open(options.trace, std::ios::binary | std::ios::trunc);
-    if (!trace) {
-      err << "apupgrade: " << options.trace << ": cannot write the trace\n";
-      return 2;
-    }
-  }
 
-  // Layers, innermost first: trace (so it records exactly what reaches the
-  // databases), then counting for the summary.
+  // Layers, innermost first: injected faults (tests) stand where an engine
+  // fails; the guard stops at an interrupt and notes which database failed
+  // (below the trace, whose own write errors are no database's); the trace
+  // records what reaches the databases; counting feeds the summary.
   SourceDatabase* src = source.get();
   TargetConnection* tgt = target.get();
-  std::unique_ptr<SourceDatabase> traced_source;
-  std::unique_ptr<TargetConnection> traced_target;
-  if (trace.is_open()) {
-    traced_source = TraceSource(*src, trace);
-    traced_target = TraceTarget(*tgt, trace);
-    src = traced_source.get();
-    tgt = traced_target.get();
-  }
+  std::vector<std::unique_ptr<SourceDatabase>> source_layers;
+  std::vector<std::unique_ptr<TargetConnection>> target_layers;
+  auto layer = [&](std::unique_ptr<SourceDatabase> s, std::unique_ptr<TargetConnection> t) {
+    src = source_layers.emplace_back(std::move(s)).get();
+    tgt = target_layers.emplace_back(std::move(t)).get();
+  };
+  if (options.faults) layer(options.faults->WrapSource(*src), options.faults->WrapTarget(*tgt));
+  RunGuard guard;
+  layer(guard.WrapSource(*src), guard.WrapTarget(*tgt));
+  if (trace_file) layer(TraceSource(*src, trace), TraceTarget(*tgt, trace));
   CountingTarget counting(*tgt);
 
   clsAPA812 component;
-  bool ok = false;
-  try {
-    // One transaction either way: row by row in autocommit, an engine that
-    // syncs every commit (SQLite) would take minutes per hundred thousand
-    // rows. Without atomicity a failed run's work is committed, not undone.
-    target->BeginTransaction();
+  bool ok;
+  std::string failure;
+  int signal = 0;
+  {
+    SignalWatch signals;
     ok = component.UpdateA812ToS820(*src, counting);
-    if (ok || !options.atomic)
-      target->Commit();
-    else
-      target->Rollback();
-  } catch (const std::exception& e) {
-    // Only the host's own transaction control gets here: the run never throws.
-    trace.flush();
-    err << "apupgrade: " << DisplayName(options.target) << ": " << e.what() << '\n';
-    return 1;
+    if (!ok) failure = component.ErrDescription();
+    if (ok && trace_file) {
+      // The trace is whole on disk before the run's work is committed.
+      try {
+        trace.flush();
+        trace_file->Finish();
+      } catch (const std::exception& e) {
+        ok = false;
+        failure = e.what();
+      }
+    }
+    signal = SignalWatch::Received();
+    if (ok && signal == 0) {
+      try {
+        target->Commit();
+      } catch (const std::exception& e) {
+        ok = false;
+        failure = target_name + ": cannot commit the run: " + e.what();
+      }
+    }
   }
-  trace.flush();
-  if (!ok) {
-    err << "apupgrade: migration failed: " << component.ErrDescription() << '\n';
-    return 1;
+
+  std::string outcome;
+  if (signal != 0) {
+    outcome = EndFailedRun(*target, target_name, false);
+  } else if (!ok) {
+    if (guard.failed_side() == RunGuard::Side::kTarget && failure.find(target_name) == std::string::npos)
+      failure = "target " + target_name + ": " + failure;
+    else if (guard.failed_side() == RunGuard::Side::kSource)
+      failure = "source " + options.source + ": " + failure;
+    outcome = EndFailedRun(*target, target_name, !options.atomic);
   }
-  if (!options.quiet) PrintSummary(out, counting.counts(), std::chrono::steady_clock::now() - start);
-  return 0;
+  try {
+    if (trace_file) trace.flush();
+  } catch (const std::exception&) {
+    // Reported already, or the run succeeded and the trace was finished.
+  }
+
+  if (ok && signal == 0) {
+    if (!options.quiet) PrintSummary(out, counting.counts(), std::chrono::steady_clock::now() - start);
+    return 0;
+  }
+
+  // Close everything, then let the engine recover whatever the failure left
+  // beside the file and check it, so that the target is a clean database.
+  source_layers.clear();
+  target_layers.clear();
+  target.reset();
+  source.reset();
+  std::string problem;
+  if (file_target) problem = RecoverTarget(options.target);
+
+  if (signal != 0)
+    err << "apupgrade: interrupted by " << SignalName(signal) << ": " << outcome << '\n';
+  else
+    err << "apupgrade: migration failed: " << failure << '\n' << "apupgrade: " << outcome << '\n';
+  if (!problem.empty())
+    err << "apupgrade: " << target_name << ": after the failure the engine's quick check reports: " << problem << '\n';
+  return signal != 0 ? 128 + signal : 1;
 }
 
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err) {
@@ -121,6 +225,11 @@ int Main(int argc, char** argv) {
               "No enclosing transaction: a failed run leaves the target as far as it got");
   m->add_option("--trace", migrate.trace, "Write every database operation of the run to FILE");
   m->add_flag("--quiet", migrate.quiet, "No closing summary");
+  m->add_option("--wait", migrate.wait_seconds,
+                "Wait this long for another program's lock on a database file before refusing it")
+      ->option_text("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 86400));
 
   std::string new_target;
   CLI::App* n = app.add_subcommand("new-target", "Create an empty 8.20 SQLite account set");

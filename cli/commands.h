@@ -1,19 +1,28 @@
 // The commands of the apupgrade tool. Each returns the process exit code:
-// 0 success, 1 a migration that failed, 2 bad usage or an unusable input.
+// 0 success, 1 a migration that failed, 2 bad usage or an unusable input,
+// 128 + the signal's number for a run stopped by SIGINT or SIGTERM.
 #pragma once
 
 #include <cstdint>
 #include <ostream>
 #include <string>
 
+namespace velaccap {
+class FaultInjector;
+}
+
 namespace velaccap::cli {
 
 struct MigrateOptions {
   std::string source;
   std::string target;
-  bool atomic = true;  // a failed run is rolled back; otherwise its work is kept
-  std::string trace;   // trace file, or empty for none
-  bool quiet = false;  // no closing summary
+  bool atomic = true;    // a failed run is rolled back; otherwise its work is kept
+  std::string trace;     // trace file, or empty for none
+  bool quiet = false;    // no closing summary
+  int wait_seconds = 5;  // how long another program's lock on a file is waited on
+  // Tests only: fails an operation of the run as an engine would, below
+  // every other layer.
+  FaultInjector* faults = nullptr;
 };
 
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);

@@ -1,0 +1,120 @@
+#include "cli/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "velaccap/open.h"
+
+namespace velaccap::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Stat(const std::string& path, struct stat* st) { return ::stat(path.c_str(), st) == 0; }
+
+// The file's first bytes say whether it is a database of either engine.
+bool IsDatabaseFile(const std::string& path) {
+  // Only a regular file is read: a terminal or a pipe would wait for input.
+  struct stat st;
+  if (!Stat(path, &st) || !S_ISREG(st.st_mode)) return false;
+  std::ifstream in(path, std::ios::binary);
+  char head[32] = {};
+  in.read(head, sizeof head);
+  const std::size_t n = static_cast<std::size_t>(in.gcount());
+  if (n >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return true;
+  return n >= 19 && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
+                     std::memcmp(head + 4, "Standard ACE DB", 15) == 0);
+}
+
+// The path with its folder resolved, also when the file does not exist yet.
+std::string Resolved(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  return ec ? path : p.string();
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return Stat(a, &sa) && Stat(b, &sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void CheckOutputPath(const std::string& path, const char* what, const std::vector<std::string>& databases) {
+  const std::string refused = std::string("the ") + what + " file " + path;
+  const std::string resolved = Resolved(path);
+  for (const std::string& db : databases) {
+    if (SameFile(path, db)) throw InputError(refused + " is the database " + db + "; it would be overwritten");
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+      const std::string journal = db + suffix;
+      if (SameFile(path, journal) || resolved == Resolved(db) + suffix)
+        throw InputError(refused + " is the engine's journal of " + db + "; writing it would damage the database");
+    }
+  }
+  if (IsDatabaseFile(path)) throw InputError(refused + " is a database; it would be overwritten");
+}
+
+OutputFile::OutputFile(const std::string& path, const char* what)
+    : path_(path), what_(what), buffer_(1 << 16) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw InputError("cannot write the " + what_ + " file " + path + ": " + std::strerror(errno));
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+}
+
+OutputFile::~OutputFile() {
+  // Finish() reports errors; here they can only be dropped.
+  try {
+    Drain();
+  } catch (...) {
+  }
+  ::close(fd_);
+}
+
+void OutputFile::Fail(int err) {
+  setp(buffer_.data(), buffer_.data() + buffer_.size());  // what failed is gone
+  throw Error("cannot write the " + what_ + " file " + path_ + ": " + std::strerror(err));
+}
+
+void OutputFile::Drain() {
+  const char* p = pbase();
+  std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(errno);
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+}
+
+OutputFile::int_type OutputFile::overflow(int_type ch) {
+  Drain();
+  if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(ch);
+    pbump(1);
+  }
+  return traits_type::not_eof(ch);
+}
+
+int OutputFile::sync() {
+  Drain();
+  return 0;
+}
+
+void OutputFile::Finish() {
+  Drain();
+  // A character device (/dev/stdout, a terminal) need not be synced.
+  if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
+}
+
+}  // namespace velaccap::cli
