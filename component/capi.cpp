@@ -44,8 +44,20 @@ VELACCAP_EXPORT int VelAccAP_UpdateA812ToS820(VelAccAPObject* obj, const char* s
     // row in autocommit, SQLite would sync the file for every row.
     tgt->BeginTransaction();
     bool ok = obj->component.UpdateA812ToS820(*src, *tgt);
-    tgt->Commit();
     obj->description = obj->component.ErrDescription();
+    // An engine that rolled back by itself (a full disk) has nothing left to
+    // commit, and the run's own error is the one to report.
+    if (!tgt->InTransaction()) return VELACCAP_FALSE;
+    try {
+      tgt->Commit();
+    } catch (const std::exception& e) {
+      if (ok) obj->description = e.what();
+      try {
+        tgt->Rollback();
+      } catch (const std::exception&) {
+      }
+      return VELACCAP_FALSE;
+    }
     return ok ? VELACCAP_TRUE : VELACCAP_FALSE;
   } catch (const std::exception& e) {
     obj->description = e.what();

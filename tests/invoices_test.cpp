@@ -399,3 +399,57 @@ TEST(InvoiceMergeTest, ANullAmountMakesTheTargetRejectTheUpdate) {
 
 }  // namespace
 }  // namespace velaccap
+
+namespace velaccap {
+namespace {
+
+// A number column of a loosely typed source can hold text. Standing in a
+// statement, it would become part of the statement: the run stops before
+// sending it, naming the line, the column and the value.
+TEST(InvoiceMergeTest, AValueThatIsNotANumberStopsTheRunBeforeTheStatement) {
+  struct Case {
+    const char* column;  // of the continuation line
+    const char* value;   // SQL for the value stored there
+    bool appended;       // the line's item is new to the parent: the insert carries it
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"iQuantity", "'0 Where 0; DELETE FROM SaleBillVouch; --'", false,
+       "iQuantity holds '0 Where 0; DELETE FROM SaleBillVouch; --', which is not a number"},
+      {"iSum", "'1000000 --'", false, "iSum holds '1000000 --', which is not a number"},
+      {"iExchSum", "'abc'", false, "iExchSum holds 'abc', which is not a number"},
+      {"iNatSum", "'1,5'", false, "iNatSum holds '1,5', which is not a number"},
+      {"iMoneySum", "9e999", false, "iMoneySum holds inf, which is not a number"},
+      {"iUnitPrice", "'NaN'", true, "iUnitPrice holds 'NaN', which is not a number"},
+      {"iTaxRate", "'0x10'", true, "SaleBillVouchs.iTaxRate holds '0x10', which is not a number"},
+      {"AutoID", "'20) --'", true, "AutoID holds '20) --', which is not a number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.column);
+    InvoiceDbs dbs;
+    dbs.Source(std::string(
+                   "INSERT INTO SaleBillVouch (SBVID, cSBVCode, cVouchType) VALUES (1, 'A1', '26'), (2, 'A1 2', '26');"
+                   "INSERT INTO SaleBillVouchs (AutoID, SBVID, cInvCode, iQuantity, iSum) VALUES"
+                   " (10, 1, 'I', 1, 1), (20, 2, '") +
+               (c.appended ? "J" : "I") + "', 2, 2);" + "UPDATE SaleBillVouchs SET " + c.column + "=" + c.value +
+               " WHERE SBVID=2");
+    RunContext ctx = dbs.OpenAfter(MigrateSalesHeaders);
+    try {
+      MigrateSalesDetails(ctx);
+      FAIL() << "ran through";
+    } catch (const Error& e) {
+      const std::string line = std::string(c.column) == "AutoID" ? "'20) --'" : "20";
+      EXPECT_EQ(std::string(e.what()), "SaleBillVouchs line AutoID " + line + " of invoice 'A1 2': " + c.shown);
+    }
+    // The statement the value would have stood in was never sent.
+    const std::vector<std::string> trace = dbs.TakeTrace();
+    ASSERT_FALSE(trace.empty());
+    const std::string& last = trace.back();
+    EXPECT_TRUE(last.starts_with(c.appended ? "X\tUpdate SaleBillVouchs" : "X\tSelect * From SaleBillVouchs"))
+        << last;
+    EXPECT_EQ(dbs.TargetRows("SELECT AutoID, iQuantity, iSum FROM SaleBillVouchs"), (Rows{{"10", "1.0", "1.0"}}));
+  }
+}
+
+}  // namespace
+}  // namespace velaccap

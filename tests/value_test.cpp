@@ -66,6 +66,29 @@ TEST(ValueTest, TextAndStatementForms) {
   EXPECT_EQ(QuoteDoubled("a''b'"), "a''''b''");
 }
 
+// Where a statement expects a number, only a number may stand: anything else
+// would become part of the statement.
+TEST(ValueTest, NumberTextAcceptsOnlyPlainNumbers) {
+  auto number = [](const Value& v) {
+    std::string out = "unchanged";
+    return v.ToNumberText(&out) ? out : "refused";
+  };
+  EXPECT_EQ(number(Value()), "");
+  EXPECT_EQ(number(Value::Integer(-7)), "-7");
+  EXPECT_EQ(number(Value::Real(-2.5)), "-2.5");
+  EXPECT_EQ(number(Value::YesNo(true)), "1");
+  for (const char* plain : {"12", "-0.5", "2.50", ".5", "5.", "1e3", "1E-3", "-1e+2", "0012"})
+    EXPECT_EQ(number(Value::Text(plain)), plain);
+  EXPECT_EQ(number(Value::Text("+4")), "4");  // after a fragment's '+'
+  for (const char* hostile : {"0 Where 0; DELETE FROM Ap_AlarmSet; --", "1000000 --", "abc", "NaN", "inf",
+                              "-infinity", "1,5", " 1", "1 ", "", "+", "-", ".", "e5", "1e", "--1", "+-1", "0x10",
+                              "1e999", "1)", "1'"})
+    EXPECT_EQ(number(Value::Text(hostile)), "refused") << hostile;
+  EXPECT_EQ(number(Value::Real(INFINITY)), "refused");
+  EXPECT_EQ(number(Value::Real(NAN)), "refused");
+  EXPECT_EQ(number(Value::Date(DateTime{})), "refused");
+}
+
 TEST(ValueTest, DateTimeTextRoundTrip) {
   DateTime dt;
   ASSERT_TRUE(ParseDateTime("2024-02-29 23:59:58", &dt));
