@@ -108,6 +108,10 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     src = source_layers.emplace_back(std::move(s)).get();
     tgt = target_layers.emplace_back(std::move(t)).get();
   };
+  if (options.target_layer) {
+    target_layers.push_back(options.target_layer(*tgt));
+    tgt = target_layers.back().get();
+  }
   if (options.faults) layer(options.faults->WrapSource(*src), options.faults->WrapTarget(*tgt));
   RunGuard guard;
   layer(guard.WrapSource(*src), guard.WrapTarget(*tgt));

@@ -4,11 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 
 namespace velaccap {
 class FaultInjector;
+class TargetConnection;
 }
 
 namespace velaccap::cli {
@@ -23,6 +26,9 @@ struct MigrateOptions {
   // Tests only: fails an operation of the run as an engine would, below
   // every other layer.
   FaultInjector* faults = nullptr;
+  // Tests only: a layer put over the target below every other one (a lost
+  // row, a changed value), given the connection it wraps.
+  std::function<std::unique_ptr<TargetConnection>(TargetConnection&)> target_layer;
 };
 
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);
