@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "check/needs.h"
 #include "cli/schema.h"
 #include "dbaccess/odbc_connection_string.h"
 #include "velaccap/open.h"
@@ -71,34 +72,24 @@ std::string DisplayName(const std::string& name) {
   return name;
 }
 
-void CheckSource(SourceDatabase& source, const std::string& name) {
-  for (const char* table : kTargetTables) {
-    try {
-      source.OpenRecordset(std::string("Select * From ") + table + " Where 1=0")->close();
-    } catch (const Error& e) {
-      throw InputError(name + ": not an 8.12 account set: table " + table + ": " + e.what());
-    }
-  }
-}
-
-void CheckTarget(TargetConnection& target, const std::string& name) {
+void RequireFit(SourceDatabase& source, const std::string& source_name, TargetConnection& target,
+                const std::string& target_name) {
+  const check::Identity id = check::Identify(source, target);
+  std::string text = check::SourceMisfit(id.source, source_name);
+  if (const std::string t = check::TargetMisfit(id.target, DisplayName(target_name)); !t.empty())
+    text += (text.empty() ? "" : "\n") + t;
+  if (!text.empty()) throw InputError(text);
+  // The tables written through a recordset must open for adding rows.
   std::unique_ptr<TargetRecordset> rs = target.NewRecordset();
   for (const char* table : kTargetTables) {
+    if (std::string_view(table) == "AccInformation") continue;  // only updated
     try {
-      const std::string t = table;
-      if (t == "AccInformation") {
-        // Only updated by statements: the columns those use must be there.
-        target.ExecuteQuery("Select cSysID,cName,cValue From AccInformation Where 1=0")->Close();
-        continue;
-      }
-      // A backend may open a table lazily; the empty query makes sure the
-      // table is really there, the table open that it can take rows.
-      target.ExecuteQuery("Select * From " + t + " Where 1=0")->Close();
-      rs->set_source(t);
+      rs->set_source(table);
       rs->OpenTable();
       rs->Close();
     } catch (const Error& e) {
-      throw InputError(DisplayName(name) + ": not an 8.20 account set: table " + table + ": " + e.what());
+      throw InputError("TARGET " + DisplayName(target_name) + ": table " + table +
+                       " cannot be opened for adding rows: " + e.what());
     }
   }
 }

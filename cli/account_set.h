@@ -36,13 +36,12 @@ extern const char* const kTargetTables[21];
 // `name` with any password of a connection string masked, for messages.
 std::string DisplayName(const std::string& name);
 
-// Throws InputError naming `name` and the first table the source lacks, so
-// that a database of another kind is refused before anything is written.
-void CheckSource(SourceDatabase& source, const std::string& name);
-
-// Throws InputError naming `name` and the first table the target lacks (or
-// cannot open), before anything is written. Works through the connection
-// interfaces alone, so it serves every kind of target.
-void CheckTarget(TargetConnection& target, const std::string& name);
+// Throws InputError, before anything is written, when either database is not
+// what the run needs: a table or column missing (every one named), an
+// account set of the other release, or a target table that cannot be opened
+// for adding rows. Works through the data-access interfaces alone, so it
+// serves every kind of database.
+void RequireFit(SourceDatabase& source, const std::string& source_name, TargetConnection& target,
+                const std::string& target_name);
 
 }  // namespace velaccap::cli

@@ -74,11 +74,10 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       CheckOutputPath(options.trace, "trace", databases);
     }
     source = OpenSource(options.source, open_options);
-    CheckSource(*source, options.source);
     target = OpenTarget(options.target, open_options);
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
-    CheckTarget(*target, options.target);
+    RequireFit(*source, options.source, *target, options.target);
     if (!options.trace.empty()) {
       trace_file = std::make_unique<OutputFile>(options.trace, "trace");
       trace.rdbuf(trace_file.get());
