@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "component/table_copy.h"
+#include "invoices/kinds.h"
 #include "invoices/voucher_code.h"
 
 namespace velaccap {
@@ -18,16 +19,6 @@ using Pair = FieldMapWriter::Pair;
 
 // ------------------------------------------------------------------ headers
 
-// One header step. The marker field and the blank test narrow both the
-// delete and the query, so continuation invoices never get a header.
-struct HeaderKind {
-  const char* clear;
-  const char* query;
-  const char* table;
-  const Pair* map;
-  std::size_t map_size;
-  std::optional<LockType> lock_first;
-};
 
 constexpr Pair kSalesHeaderMap[] = {
     {"SBVID", "SBVID"},
@@ -102,6 +93,8 @@ constexpr Pair kPurchaseHeaderMap[] = {
     {"bPayMent", "bPayMent"},
 };
 
+}  // namespace
+
 const HeaderKind kSalesHeaders{
     "Delete SaleBillVouch Where cSTCode Is Null",
     "Select * From SaleBillVouch Where cSTCode Is Null And Instr(cSBVCode,' ')=0 Order By SBVID",
@@ -111,8 +104,12 @@ const HeaderKind kSalesHeaders{
     std::nullopt,
 };
 
+namespace {
+
 // The sales merge pass may have left one of its query results in the slot;
 // the purchase header step is where the run turns pessimistic for good.
+}  // namespace
+
 const HeaderKind kPurchaseHeaders{
     "Delete PurBillVouch Where cBusType Is Null",
     "Select * From PurBillVouch Where cBusType Is Null And Instr(cPBVCode,' ')=0 Order By PBVID",
@@ -122,6 +119,8 @@ const HeaderKind kPurchaseHeaders{
     LockType::Pessimistic,
 };
 
+namespace {
+
 void MigrateHeaders(RunContext& ctx, const HeaderKind& kind) {
   if (kind.lock_first) ctx.table->set_lock_type(*kind.lock_first);
   RunCopyFrame(ctx, CopyFrame{kind.clear, kind.query, kind.table, std::nullopt},
@@ -130,49 +129,6 @@ void MigrateHeaders(RunContext& ctx, const HeaderKind& kind) {
 
 // ------------------------------------------------------------------ details
 
-// A numeric column of a continuation line and the fragment before it.
-struct Piece {
-  const char* fragment;
-  const char* column;
-};
-
-// One detail step: the copy pass of ordinary lines and the merge pass of
-// continuation lines. Fragments are kept as the statements join them.
-struct DetailKind {
-  // Copy pass.
-  const char* clear;
-  const char* copy_query;
-  const char* table;
-  const Pair* map;
-  std::size_t map_size;
-
-  // Merge pass: the continuation lines, oldest header first.
-  const char* merge_query;
-  const char* code_column;       // voucher code of the line's header
-  const char* type_column;       // vouch type of the line's header
-  const char* parent_id_column;  // header id, read from the parent query
-
-  // Parent query: head, vouch type, code_joint, parent code, "'".
-  const char* parent_head;
-  const char* parent_code_joint;
-
-  // Update: five added columns, then type_joint, vouch type, code_joint,
-  // parent code, inv_joint, item code, "'".
-  Piece added[5];
-  const char* update_type_joint;
-  const char* update_code_joint;
-  const char* update_inv_joint;
-
-  // Insert: head, parent id, ",", line_id, ",'", item code, "',", each of
-  // numbers followed by ",", the memo and "," when the kind has one, then
-  // the tax rate and ")".
-  const char* insert_head;
-  const char* line_id_column;
-  const char* const* numbers;
-  std::size_t number_count;
-  const char* memo_column;  // nullptr: the kind carries no memo
-  const char* tax_rate_column;
-};
 
 constexpr Pair kSalesLineMap[] = {
     {"SBVID", "SaleBillVouchs.SBVID"},
@@ -232,6 +188,8 @@ constexpr const char* kPurchaseInsertNumbers[] = {
     "iMoney",       "iTaxPrice", "iSum",     "iOriTotal",    "iTotal",
 };
 
+}  // namespace
+
 const DetailKind kSalesDetails{
     "Delete SaleBillVouchs From SaleBillVouch Where cSTCode Is Null And "
     "SaleBillVouchs.SBVID=SaleBillVouch.SBVID",
@@ -269,6 +227,10 @@ const DetailKind kSalesDetails{
     "SaleBillVouchs.iTaxRate",
 };
 
+namespace {
+
+}  // namespace
+
 const DetailKind kPurchaseDetails{
     "Delete PurBillVouchs From PurBillVouch Where cBusType Is Null And "
     "PurBillVouchs.PBVID=PurBillVouch.PBVID",
@@ -305,6 +267,8 @@ const DetailKind kPurchaseDetails{
     nullptr,
     "PurBillVouchs.iPBVTaxRate",
 };
+
+namespace {
 
 // Source columns found by name on first use and by index after that. A
 // column is looked up only when a statement needs it, so a missing one fails
