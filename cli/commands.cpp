@@ -8,6 +8,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "check/check.h"
+#include "check/report.h"
+#include "check/trial.h"
 #include "cli/account_set.h"
 #include "cli/output_file.h"
 #include "cli/run_guard.h"
@@ -185,6 +188,34 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   return signal != 0 ? 128 + signal : 1;
 }
 
+int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
+  const bool file_target = IsFileTarget(options.target);
+  std::vector<check::Problem> problems;
+  try {
+    if (file_target && SameFile(options.source, options.target))
+      throw InputError("SOURCE and TARGET are the same database (" + options.source + ", " + options.target +
+                       "); the run reads one account set and writes another");
+    const OpenOptions open_options{options.wait_seconds * 1000, true};
+    std::unique_ptr<SourceDatabase> source = OpenSource(options.source, open_options);
+    std::unique_ptr<TargetConnection> target = OpenTarget(options.target, open_options);
+    check::Options check_options;
+    check_options.compare = file_target ? check::TextCompare::kExact : check::TextCompare::kSqlServer;
+    problems = check::FindProblems(*source, *target, check_options);
+    // The rules cannot foresee a target's own constraints; a run on a copy
+    // can. Only a run that could start is tried.
+    if (file_target && options.trial && !check::FirstIdentityError(problems))
+      check::ApplyTrial(check::TrialRun(*source, options.target), &problems);
+  } catch (const std::exception& e) {
+    err << "apupgrade: " << e.what() << '\n';
+    return 2;
+  }
+  if (options.json)
+    out << check::ProblemsJson(options.source, DisplayName(options.target), problems);
+  else
+    check::PrintProblems(out, problems);
+  return check::FirstError(problems) ? 1 : 0;
+}
+
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err) {
   try {
     CreateTarget(path);
@@ -234,6 +265,24 @@ int Main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(0, 86400));
 
+  CheckOptions check_options;
+  CLI::App* c = app.add_subcommand(
+      "check", "Read SOURCE and TARGET, write nothing, and list every problem on which migrate would stop");
+  c->add_option("SOURCE", check_options.source, "8.12 account set: a SQLite file, or an Access .mdb/.accdb file")
+      ->required();
+  c->add_option("TARGET", check_options.target,
+                "8.20 account set: an existing SQLite file, or odbc:<connection string>")
+      ->required();
+  c->add_flag("--json", check_options.json, "Write the findings as JSON");
+  c->add_flag("!--no-trial", check_options.trial,
+              "Skip the trial run of the whole migration on a scratch copy of a SQLite target (faster, but only "
+              "the rules' findings)");
+  c->add_option("--wait", check_options.wait_seconds,
+                "Wait this long for another program's lock on a database file before refusing it")
+      ->option_text("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 86400));
+
   std::string new_target;
   CLI::App* n = app.add_subcommand("new-target", "Create an empty 8.20 SQLite account set");
   n->add_option("FILE", new_target, "File to create; must not exist")->required();
@@ -260,6 +309,7 @@ int Main(int argc, char** argv) {
     migrate.atomic = !no_atomic;
     return Migrate(migrate, std::cout, std::cerr);
   }
+  if (c->parsed()) return Check(check_options, std::cout, std::cerr);
   if (n->parsed()) return NewTarget(new_target, std::cout, std::cerr);
   return Sample(sample, lines, seed, std::cout, std::cerr);
 }

@@ -32,6 +32,19 @@ struct MigrateOptions {
 };
 
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);
+
+struct CheckOptions {
+  std::string source;
+  std::string target;
+  bool json = false;
+  int wait_seconds = 5;
+  bool trial = true;  // also run the migration on a scratch copy of a SQLite target
+};
+
+// Reads both databases, writes nothing, lists every problem: exit 0 when
+// migrate would run to its end, 1 when it would stop, 2 when a database
+// cannot be used at all.
+int Check(const CheckOptions& options, std::ostream& out, std::ostream& err);
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err);
 int Sample(const std::string& path, long long lines, std::uint64_t seed, std::ostream& out,
            std::ostream& err);

@@ -1,0 +1,72 @@
+#include "check/report.h"
+
+#include <nlohmann/json.hpp>
+
+namespace velaccap::check {
+
+namespace {
+
+const char* SeverityName(Problem::Severity s) { return s == Problem::Severity::kError ? "error" : "warning"; }
+
+std::string Where(const Problem& p) {
+  std::string where = p.step > 0 ? "step " + std::to_string(p.step) + " " : std::string();
+  where += p.table.empty() ? std::string("(both databases)") : p.table;
+  if (!p.key.empty()) where += ", " + p.key;
+  return where;
+}
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+const Problem* FirstError(const std::vector<Problem>& problems) {
+  for (const Problem& p : problems)
+    if (p.severity == Problem::Severity::kError) return &p;
+  return nullptr;
+}
+
+void PrintProblems(std::ostream& out, const std::vector<Problem>& problems) {
+  std::size_t errors = 0;
+  for (const Problem& p : problems) {
+    out << SeverityName(p.severity) << ": " << Where(p) << ": " << p.reason << '\n';
+    if (p.severity == Problem::Severity::kError) ++errors;
+  }
+  out << Count(errors, "error", "errors") << ", " << Count(problems.size() - errors, "warning", "warnings") << ". ";
+  if (const Problem* stop = FirstError(problems))
+    out << "migrate would stop at " << Where(*stop) << ".\n";
+  else
+    out << "migrate would run to its end.\n";
+}
+
+std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems) {
+  nlohmann::ordered_json doc;
+  doc["source"] = source;
+  doc["target"] = target;
+  const Problem* stop = FirstError(problems);
+  doc["would_stop"] = stop != nullptr;
+  auto item = [](const Problem& p) {
+    nlohmann::ordered_json j;
+    j["severity"] = SeverityName(p.severity);
+    j["step"] = p.step;
+    j["table"] = p.table;
+    j["key"] = p.key;
+    j["reason"] = p.reason;
+    return j;
+  };
+  doc["stop"] = stop ? item(*stop) : nlohmann::ordered_json();
+  std::size_t errors = 0;
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const Problem& p : problems) {
+    if (p.severity == Problem::Severity::kError) ++errors;
+    list.push_back(item(p));
+  }
+  doc["errors"] = errors;
+  doc["warnings"] = problems.size() - errors;
+  doc["problems"] = std::move(list);
+  // Values read from a damaged database need not be valid UTF-8.
+  return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace velaccap::check

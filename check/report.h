@@ -1,0 +1,23 @@
+// How the check's findings are shown: lines for people, JSON for programs.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+
+namespace velaccap::check {
+
+// The first error, where the run would stop; nullptr when there is none.
+const Problem* FirstError(const std::vector<Problem>& problems);
+
+// One line per problem, then a closing line saying whether and where the
+// run would stop.
+void PrintProblems(std::ostream& out, const std::vector<Problem>& problems);
+
+// The same as one JSON document: source, target, would_stop, the stop, the
+// counts and every problem.
+std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems);
+
+}  // namespace velaccap::check

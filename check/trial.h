@@ -1,0 +1,33 @@
+// The trial run: the whole migration on a scratch copy of a SQLite target,
+// rolled back and thrown away. It finds, exactly, where the run would stop
+// for reasons no rule can foresee (the target's own constraints, triggers,
+// column types), and confirms or clears what the rules predict. The target
+// itself is only read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "velaccap/dbaccess.h"
+
+namespace velaccap::check {
+
+struct TrialOutcome {
+  bool ok = true;
+  int step = 0;        // the step that failed
+  std::string table;   // its table
+  std::string error;   // the run's ErrDescription
+};
+
+// Copies the SQLite file `target_path` into a temporary file (in the system's
+// temporary folder) and runs the migration from `source` into the copy.
+// Throws Error when the copy cannot be made.
+TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path);
+
+// Reconciles the rules' findings with what the trial run did: a stop the
+// rules missed becomes an error of its own, and errors the trial ran through
+// become warnings (the target accepts what the rule feared).
+void ApplyTrial(const TrialOutcome& trial, std::vector<Problem>* problems);
+
+}  // namespace velaccap::check
