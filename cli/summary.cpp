@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/output_file.h"
 #include "dbaccess/ascii.h"
 
 namespace velaccap::cli {
@@ -109,6 +112,16 @@ void PrintSummary(std::ostream& out, const std::vector<TableCount>& counts,
   const double seconds = std::chrono::duration<double>(elapsed).count();
   std::snprintf(line, sizeof line, "Total: %lld rows added, %lld updated in %.2f s\n", added, updated, seconds);
   out << line;
+}
+
+void WriteSummaryJson(const std::string& path, const progress::RunReport& report) {
+  OutputFile file(path, "summary");
+  std::ostream out(&file);
+  // A failed write reaches the caller as the error OutputFile raised.
+  out.exceptions(std::ios::badbit);
+  out << report.ToJson().dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  out.flush();
+  file.Finish();
 }
 
 }  // namespace velaccap::cli

@@ -1,5 +1,7 @@
 // Counts what a run writes, per target table, for the tool's closing
 // summary. A layer over the target connection: the component never knows.
+// The run report (progress/run_report.h) counts all this and more; the file
+// form of its summary is written here, with the tool's output files.
 #pragma once
 
 #include <chrono>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "progress/run_report.h"
 #include "velaccap/layers.h"
 
 namespace velaccap::cli {
@@ -44,5 +47,10 @@ class CountingTarget : public TargetConnectionLayer {
 // The closing summary: one line per table written, then the totals.
 void PrintSummary(std::ostream& out, const std::vector<TableCount>& counts,
                   std::chrono::steady_clock::duration elapsed);
+
+// Writes the report's JSON summary to `path`, which CheckOutputPath has
+// cleared beforehand, and has it on the disk before returning. A write that
+// fails throws velaccap::Error naming the file.
+void WriteSummaryJson(const std::string& path, const progress::RunReport& report);
 
 }  // namespace velaccap::cli

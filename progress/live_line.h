@@ -1,0 +1,62 @@
+// The run's live progress: one line on a terminal, redrawn in place, that
+// says which step runs, how many of its source rows are done and how fast.
+// Written only to a terminal, so logs and pipes never receive it.
+#pragma once
+
+#include <chrono>
+#include <ostream>
+#include <string_view>
+
+namespace velaccap::progress {
+
+// Where and how the live line is drawn. The default draws nothing.
+struct LiveOptions {
+  // The stream the line is written to, or nullptr for no line at all.
+  std::ostream* out = nullptr;
+  // The shortest time between two redraws, so a fast run does not flood the
+  // terminal with writes.
+  std::chrono::steady_clock::duration interval = std::chrono::milliseconds(100);
+  // The terminal's width in columns; a longer line is cut to one column
+  // less, so it never wraps and breaks the redraw. 0: not cut.
+  int width = 0;
+};
+
+// The line on `out` when `fd` (the descriptor behind `out`) is a terminal
+// and the run is not quiet; otherwise no line. The width is the terminal's.
+LiveOptions LiveOn(int fd, std::ostream& out, bool quiet);
+
+// The line on stderr: LiveOn(STDERR_FILENO, std::cerr, quiet).
+LiveOptions LiveOnStderr(bool quiet);
+
+// Draws and clears the line. Each draw is one write of the whole line.
+class LiveLine {
+ public:
+  explicit LiveLine(const LiveOptions& options) : options_(options) {}
+  ~LiveLine();
+  LiveLine(const LiveLine&) = delete;
+  LiveLine& operator=(const LiveLine&) = delete;
+
+  bool enabled() const { return options_.out != nullptr; }
+
+  // True when a redraw at `now` keeps to the interval (always for the first).
+  bool Due(std::chrono::steady_clock::time_point now) const {
+    return !ever_ || now - last_ >= options_.interval;
+  }
+
+  // Draws "step 7 of 21  SaleBillVouchs  1024 of 5012 rows  81234 rows/s":
+  // `to_do` < 0 leaves out "of ...", and the rate needs time and rows.
+  void Draw(std::chrono::steady_clock::time_point now, int step, int steps, std::string_view table,
+            long long done, long long to_do, std::chrono::steady_clock::duration step_time);
+
+  // Removes the line, leaving the cursor at the start of an empty line.
+  // Nothing is written when no line was drawn.
+  void Clear();
+
+ private:
+  LiveOptions options_;
+  bool drawn_ = false;   // a line is on the terminal now
+  bool ever_ = false;    // a line was drawn at least once
+  std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace velaccap::progress
