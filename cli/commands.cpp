@@ -78,15 +78,17 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     }
     source = OpenSource(options.source, open_options);
     target = OpenTarget(options.target, open_options);
-    // The write lock first: the checks below then see what the run will see.
-    target->BeginTransaction();
-    RequireFit(*source, options.source, *target, options.target);
+    // Created before the target's journal exists, so that nothing the tool
+    // opens for writing can be the engine's file.
     if (!options.trace.empty()) {
       trace_file = std::make_unique<OutputFile>(options.trace, "trace");
       trace.rdbuf(trace_file.get());
       // A failed write reaches the run as the error OutputFile raised.
       trace.exceptions(std::ios::badbit);
     }
+    // The write lock first: the checks below then see what the run will see.
+    target->BeginTransaction();
+    RequireFit(*source, options.source, *target, options.target);
   } catch (const std::exception& e) {
     if (target) {
       try {

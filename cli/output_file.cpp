@@ -33,11 +33,19 @@ bool IsDatabaseFile(const std::string& path) {
                      std::memcmp(head + 4, "Standard ACE DB", 15) == 0);
 }
 
-// The path with its folder resolved, also when the file does not exist yet.
+// The path with its links and folders resolved, also when the file does not
+// exist yet: a link to a journal that the engine has not made yet must still
+// be known as that journal.
 std::string Resolved(const std::string& path) {
   std::error_code ec;
-  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
-  return ec ? path : p.string();
+  fs::path p = fs::absolute(path, ec);
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+    fs::path to = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  fs::path out = fs::weakly_canonical(p, ec);
+  return ec ? p.lexically_normal().string() : out.string();
 }
 
 }  // namespace
@@ -54,7 +62,9 @@ void CheckOutputPath(const std::string& path, const char* what, const std::vecto
     if (SameFile(path, db)) throw InputError(refused + " is the database " + db + "; it would be overwritten");
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
       const std::string journal = db + suffix;
-      if (SameFile(path, journal) || resolved == Resolved(db) + suffix)
+      std::error_code ec;
+      if (SameFile(path, journal) || resolved == Resolved(db) + suffix ||
+          resolved == fs::absolute(db, ec).lexically_normal().string() + suffix)
         throw InputError(refused + " is the engine's journal of " + db + "; writing it would damage the database");
     }
   }
