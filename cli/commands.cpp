@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <chrono>
+#include <optional>
+
+#include <nlohmann/json.hpp>
 #include <fstream>
 #include <iostream>
 
@@ -16,6 +19,8 @@
 #include "cli/run_guard.h"
 #include "cli/sample.h"
 #include "cli/summary.h"
+#include "progress/run_report.h"
+#include "reconcile/reconcile.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/fault.h"
 #include "velaccap/open.h"
@@ -64,17 +69,20 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   const OpenOptions open_options{options.wait_seconds * 1000, true};
   std::unique_ptr<SourceDatabase> source;
   std::unique_ptr<TargetConnection> target;
-  std::unique_ptr<OutputFile> trace_file;
+  std::unique_ptr<OutputFile> trace_file, summary_file;
   std::ostream trace(nullptr);
   try {
     // Nothing is opened for writing before the paths are known to be safe.
     if (file_target && SameFile(options.source, options.target))
       throw InputError("SOURCE and TARGET are the same database (" + options.source + ", " + options.target +
                        "); the run reads one account set and writes another");
-    if (!options.trace.empty()) {
-      std::vector<std::string> databases{options.source};
-      if (file_target) databases.push_back(options.target);
-      CheckOutputPath(options.trace, "trace", databases);
+    std::vector<std::string> databases{options.source};
+    if (file_target) databases.push_back(options.target);
+    if (!options.trace.empty()) CheckOutputPath(options.trace, "trace", databases);
+    if (!options.summary.empty()) {
+      CheckOutputPath(options.summary, "summary", databases);
+      if (!options.trace.empty() && (options.summary == options.trace || SameFile(options.summary, options.trace)))
+        throw InputError("the summary file and the trace file are the same file " + options.summary);
     }
     source = OpenSource(options.source, open_options);
     target = OpenTarget(options.target, open_options);
@@ -86,6 +94,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       // A failed write reaches the run as the error OutputFile raised.
       trace.exceptions(std::ios::badbit);
     }
+    if (!options.summary.empty()) summary_file = std::make_unique<OutputFile>(options.summary, "summary");
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
     RequireFit(*source, options.source, *target, options.target);
@@ -100,10 +109,11 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     return 2;
   }
 
-  // Layers, innermost first: injected faults (tests) stand where an engine
-  // fails; the guard stops at an interrupt and notes which database failed
-  // (below the trace, whose own write errors are no database's); the trace
-  // records what reaches the databases; counting feeds the summary.
+  // Layers, innermost first: a test's own layer and injected faults stand
+  // where an engine fails; the guard stops at an interrupt and notes which
+  // database failed (below the trace, whose own write errors are no
+  // database's); the trace records what reaches the databases; the report
+  // counts and shows progress.
   SourceDatabase* src = source.get();
   TargetConnection* tgt = target.get();
   std::vector<std::unique_ptr<SourceDatabase>> source_layers;
@@ -120,15 +130,27 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   RunGuard guard;
   layer(guard.WrapSource(*src), guard.WrapTarget(*tgt));
   if (trace_file) layer(TraceSource(*src, trace), TraceTarget(*tgt, trace));
-  CountingTarget counting(*tgt);
+
+  progress::ReportOptions report_options;
+  report_options.source_name = options.source;
+  report_options.target_name = target_name;
+  report_options.live = options.live ? *options.live : progress::LiveOnStderr(options.quiet);
+  report_options.count_on = source.get();  // below the trace, which keeps to the run
+  report_options.start = start;
+  std::unique_ptr<progress::RunReport> report_holder;
 
   clsAPA812 component;
   bool ok;
   std::string failure;
   int signal = 0;
+  std::optional<reconcile::Result> proof;
   {
     SignalWatch signals;
-    ok = component.UpdateA812ToS820(*src, counting);
+    // Its count queries may take a while on a large source: an interrupt
+    // there is noted too.
+    report_holder = std::make_unique<progress::RunReport>(*src, *tgt, report_options);
+    ok = component.UpdateA812ToS820(report_holder->source(), report_holder->target());
+    report_holder->Finish(ok);
     if (!ok) failure = component.ErrDescription();
     if (ok && trace_file) {
       // The trace is whole on disk before the run's work is committed.
@@ -140,8 +162,21 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
         failure = e.what();
       }
     }
+    // The proof reads the run's own writes, before they are committed, on
+    // the databases themselves: the trace keeps to the run.
+    if (ok && options.verify && SignalWatch::Received() == 0) {
+      try {
+        proof = reconcile::Reconcile(*source, *target,
+                                     {report_holder->added_into(progress::Family::kSales),
+                                      report_holder->added_into(progress::Family::kPurchase)});
+      } catch (const std::exception& e) {
+        ok = false;
+        failure = e.what();
+      }
+    }
     signal = SignalWatch::Received();
-    if (ok && signal == 0) {
+    const bool keep = ok && signal == 0 && (!proof || proof->ok() || !options.atomic);
+    if (keep) {
       try {
         target->Commit();
       } catch (const std::exception& e) {
@@ -151,9 +186,13 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     }
   }
 
+  const bool mismatch = ok && signal == 0 && proof && !proof->ok();
   std::string outcome;
   if (signal != 0) {
     outcome = EndFailedRun(*target, target_name, false);
+  } else if (mismatch) {
+    outcome = options.atomic ? EndFailedRun(*target, target_name, false)
+                             : "--no-atomic: the run's work was kept in " + target_name;
   } else if (!ok) {
     if (guard.failed_side() == RunGuard::Side::kTarget && failure.find(target_name) == std::string::npos)
       failure = "target " + target_name + ": " + failure;
@@ -167,27 +206,71 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     // Reported already, or the run succeeded and the trace was finished.
   }
 
-  if (ok && signal == 0) {
-    if (!options.quiet) PrintSummary(out, counting.counts(), std::chrono::steady_clock::now() - start);
-    return 0;
+  const progress::RunReport& report = *report_holder;
+  const bool succeeded = ok && signal == 0 && !mismatch;
+  const int code = signal != 0 ? 128 + signal : mismatch ? 3 : succeeded ? 0 : 1;
+  std::string problem;
+  if (!succeeded) {
+    // Close everything, then let the engine recover whatever the failure
+    // left beside the file and check it, so that the target is a clean
+    // database.
+    report_holder->ReleaseLayers();
+    source_layers.clear();
+    target_layers.clear();
+    target.reset();
+    source.reset();
+    if (file_target) problem = RecoverTarget(options.target);
   }
 
-  // Close everything, then let the engine recover whatever the failure left
-  // beside the file and check it, so that the target is a clean database.
-  source_layers.clear();
-  target_layers.clear();
-  target.reset();
-  source.reset();
-  std::string problem;
-  if (file_target) problem = RecoverTarget(options.target);
-
-  if (signal != 0)
+  // The table is the record of a run that is kept; a failed run's counts are
+  // in the JSON summary.
+  if (!options.quiet && succeeded) {
+    report.PrintTable(out);
+    // Each check is in the JSON summary; the differences go to stderr.
+    if (proof && proof->ok())
+      out << "Reconciled with the source: " << proof->checked.size() << " checks, no differences.\n";
+  }
+  if (signal != 0) {
     err << "apupgrade: interrupted by " << SignalName(signal) << ": " << outcome << '\n';
-  else
+  } else if (mismatch) {
+    err << "apupgrade: the target does not reconcile with the source:\n";
+    for (const reconcile::Difference& d : proof->differences)
+      err << "apupgrade:   " << d.table << ", " << d.what << ": source " << d.source << ", target " << d.target
+          << '\n';
+    err << "apupgrade: " << outcome << '\n';
+  } else if (!succeeded) {
     err << "apupgrade: migration failed: " << failure << '\n' << "apupgrade: " << outcome << '\n';
+  }
   if (!problem.empty())
     err << "apupgrade: " << target_name << ": after the failure the engine's quick check reports: " << problem << '\n';
-  return signal != 0 ? 128 + signal : 1;
+
+  if (summary_file) {
+    nlohmann::json doc = report.ToJson();
+    doc["status"] = signal != 0 ? "interrupted" : mismatch ? "mismatch" : succeeded ? "succeeded" : "failed";
+    doc["exit_code"] = code;
+    if (!succeeded) doc["error"] = signal != 0 ? std::string("interrupted by ") + SignalName(signal) : failure;
+    if (!outcome.empty()) doc["target_after"] = outcome;
+    if (proof) {
+      nlohmann::json rec;
+      rec["ok"] = proof->ok();
+      rec["checked"] = proof->checked;
+      rec["differences"] = nlohmann::json::array();
+      for (const reconcile::Difference& d : proof->differences)
+        rec["differences"].push_back({{"table", d.table}, {"what", d.what}, {"source", d.source}, {"target", d.target}});
+      doc["reconciliation"] = std::move(rec);
+    }
+    try {
+      std::ostream file(summary_file.get());
+      file.exceptions(std::ios::badbit);
+      file << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+      file.flush();
+      summary_file->Finish();
+    } catch (const std::exception& e) {
+      err << "apupgrade: " << e.what() << '\n';
+      return code == 0 ? 1 : code;
+    }
+  }
+  return code;
 }
 
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
@@ -259,8 +342,11 @@ int Main(int argc, char** argv) {
       ->required();
   m->add_flag("--no-atomic", no_atomic,
               "No enclosing transaction: a failed run leaves the target as far as it got");
-  m->add_option("--trace", migrate.trace, "Write every database operation of the run to FILE");
-  m->add_flag("--quiet", migrate.quiet, "No closing summary");
+  m->add_option("--trace", migrate.trace, "Write every database operation of the run to FILE")->option_text("FILE");
+  m->add_flag("-q,--quiet", migrate.quiet, "No progress and no closing summary; errors only");
+  m->add_flag("!--no-verify", migrate.verify,
+              "Do not reconcile the target with the source before committing the run");
+  m->add_option("--summary", migrate.summary, "Write the run's summary to FILE as JSON")->option_text("FILE");
   m->add_option("--wait", migrate.wait_seconds,
                 "Wait this long for another program's lock on a database file before refusing it")
       ->option_text("SECONDS")

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include "progress/live_line.h"
 #include <ostream>
 #include <string>
 
@@ -21,8 +24,12 @@ struct MigrateOptions {
   std::string target;
   bool atomic = true;    // a failed run is rolled back; otherwise its work is kept
   std::string trace;     // trace file, or empty for none
-  bool quiet = false;    // no closing summary
+  bool quiet = false;    // no closing summary, no live progress
   int wait_seconds = 5;  // how long another program's lock on a file is waited on
+  bool verify = true;    // reconcile the target with the source before committing
+  std::string summary;   // JSON summary file, or empty for none
+  // Where the live progress line goes; unset: stderr when it is a terminal.
+  std::optional<progress::LiveOptions> live;
   // Tests only: fails an operation of the run as an engine would, below
   // every other layer.
   FaultInjector* faults = nullptr;

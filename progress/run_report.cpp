@@ -470,6 +470,11 @@ TargetConnection& RunReport::target() { return *target_; }
 
 void RunReport::Finish(bool succeeded) { recorder_->Finish(succeeded); }
 
+void RunReport::ReleaseLayers() {
+  source_.reset();
+  target_.reset();
+}
+
 std::vector<StepReport> RunReport::steps() const {
   std::vector<StepReport> all;
   all.reserve(kSteps);

@@ -97,6 +97,11 @@ class RunReport {
   // clears the line too. Further calls do nothing.
   void Finish(bool succeeded);
 
+  // Drops the layers, which refer to the databases, and keeps the counts, so
+  // that the databases may be closed before the report is shown. source()
+  // and target() may not be called after it.
+  void ReleaseLayers();
+
   // The 21 steps in order, and their sums (step 0, table "Total"; left_out
   // sums the known ones; seconds sums the steps).
   std::vector<StepReport> steps() const;
