@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang in a build of their own and runs
 # each for SECONDS (default 20). Corpora grow in the build folder, seeded
 # from fuzz/seeds, the Access files among the fixtures, and the inputs that
-# once failed (fuzz/regressions). Exits nonzero when any target fails; the
+# once failed (fuzz/regressions); fuzz/<target>.dict, when there is one,
+# gives the target's words. Exits nonzero when any target fails; the
 # failing input is left in <build>/artifacts/<target>/.
 #   scripts/fuzz.sh [SECONDS]      FUZZ_BUILD_DIR (default build-fuzz), JOBS
 set -euo pipefail
@@ -27,6 +28,8 @@ for f in "${fuzzers[@]}"; do
   for d in "$root/fuzz/seeds/$f" "$root/fuzz/regressions/$f"; do
     if [ -d "$d" ]; then seeds+=("$d"); fi
   done
+  options=()
+  if [ -f "$root/fuzz/$f.dict" ]; then options+=(-dict="$root/fuzz/$f.dict"); fi
   if [ "$f" = mdb_source_fuzzer ]; then
     # Copies, not links: the fixtures stay read-only and outside the project.
     for s in "$fixtures"/mdb/*.mdb "$fixtures"/mdb/*.accdb "$fixtures"/damaged/duplicate-column.mdb; do
@@ -35,7 +38,7 @@ for f in "${fuzzers[@]}"; do
   fi
   echo "== $f: ${seconds}s"
   if ! "$build/fuzz/$f" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$artifacts/" "$corpus" "${seeds[@]}" >"$build/$f.log" 2>&1; then
+      "${options[@]}" -artifact_prefix="$artifacts/" "$corpus" "${seeds[@]}" >"$build/$f.log" 2>&1; then
     failed+=("$f")
     tail -n 60 "$build/$f.log"
     echo "== $f FAILED; input in $artifacts/, log in $build/$f.log"

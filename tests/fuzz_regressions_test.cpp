@@ -1,12 +1,15 @@
 // The inputs the fuzz targets once failed on (fuzz/regressions/<target>/)
 // and their seeds (fuzz/seeds/<target>/), replayed through the targets' own
 // checks in the ordinary build, so a fault that was fixed stays fixed
-// without clang or libFuzzer.
+// without clang or libFuzzer. An input named open-* shows a fault not fixed
+// yet: it must still fail, so that its fix is noticed and the input renamed
+// (and the fuzz target's pass-over of it dropped).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -37,10 +40,15 @@ int Replay(const std::string& target, Check check) {
       std::ifstream in(file, std::ios::binary);
       const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       ++n;
+      const bool open = file.filename().string().starts_with("open-");
       try {
         check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        if (open) ADD_FAILURE() << file << " passes now: drop its open- prefix and the fuzz target's pass-over";
       } catch (const std::exception& e) {
-        ADD_FAILURE() << file << ": " << e.what();
+        if (open)
+          std::cout << "Open fault, still there: " << file << ": " << e.what() << "\n";
+        else
+          ADD_FAILURE() << file << ": " << e.what();
       }
     }
   }
