@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "check/keys.h"
 #include "check/needs.h"
 #include "dbaccess/ascii.h"
 #include "invoices/kinds.h"
@@ -19,16 +20,6 @@ namespace {
 
 using Severity = Problem::Severity;
 
-// A value shown in a message: as a literal, cut short, control characters
-// masked, so that a damaged value cannot flood the terminal.
-std::string Shown(const Value& v) {
-  std::string s = DebugString(v);
-  if (s.size() > 60) s = s.substr(0, 60) + "...";
-  for (char& c : s)
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
-  return s;
-}
-
 // What the run's statements make of a text value: Null concatenates as the
 // empty text.
 std::string StatementText(const Value& v) { return v.is_null() ? std::string() : v.ToText(); }
@@ -37,15 +28,15 @@ class Report {
  public:
   Report(std::vector<Problem>* out, const Options& options) : out_(out), options_(options) {}
 
-  void Error(int step, std::string table, std::string key, std::string reason) {
-    out_->push_back({Severity::kError, step, std::move(table), std::move(key), std::move(reason)});
+  void Error(int step, std::string table, std::string key, std::string reason, bool after_run = false) {
+    out_->push_back({Severity::kError, step, std::move(table), std::move(key), std::move(reason), after_run});
   }
 
   // Warnings of one kind are listed up to a limit, then counted.
   void Warning(int step, const std::string& table, std::string key, const std::string& reason) {
     int& n = warnings_[table + "\t" + reason];
     if (++n <= options_.max_warnings_per_kind)
-      out_->push_back({Severity::kWarning, step, table, std::move(key), reason});
+      out_->push_back({Severity::kWarning, step, table, std::move(key), reason, false});
   }
 
   // Closes the warnings of a table: how many were not listed.
@@ -54,7 +45,8 @@ class Report {
       if (!kind.starts_with(table + "\t") || n <= options_.max_warnings_per_kind) continue;
       out_->push_back({Severity::kWarning, step, table, "",
                        std::to_string(n - options_.max_warnings_per_kind) + " more rows: " +
-                           kind.substr(table.size() + 1)});
+                           kind.substr(table.size() + 1),
+                       false});
       n = 0;
     }
   }
@@ -91,6 +83,10 @@ std::string InvoiceKey(const std::string& type, const std::string& code) { retur
 struct Invoice {
   bool has_lines = false;
   std::unordered_set<std::string> items;  // folded; Null items match nothing
+  // Lines of an invoice the target keeps for another module under the same
+  // vouch type and code: the merge's statements reach them too.
+  bool has_kept_lines = false;
+  std::unordered_set<std::string> kept_items;
 };
 using InvoiceIndex = std::unordered_map<std::string, Invoice>;
 
@@ -227,7 +223,7 @@ class Checker {
               co_type = rs->field_index("cCoVouchType"), inv = rs->field_index("cInvCode"),
               bvid = rs->field_index("iBVID"), vouch_id = rs->field_index("cVouchID");
     for (; !rs->eof(); rs->move_next()) {
-      const std::string key = "Auto_ID " + Shown(rs->field_value(auto_id));
+      const std::string key = RowKey("Auto_ID", rs->field_value(auto_id));
       const Value& co = rs->field_value(co_id);
       const bool continuation = !co.is_null() && co.ToText().find(' ') != std::string::npos;
       // The conversions the step makes, in its order: the reference's vouch
@@ -320,7 +316,7 @@ class Checker {
         const std::optional<std::int64_t> v = IntegerOf(rs->field_value(id));
         if (!v) continue;
         if (kept_headers.count(*v))
-          report_.Error(f.header_step, f.header_table, std::string(f.header_id) + " " + std::to_string(*v),
+          report_.Error(f.header_step, f.header_table, RowKey(f.header_id, rs->field_value(id)),
                         "the target keeps an invoice of another module with this id (its " + std::string(f.marker) +
                             " is set); the new header collides with it");
         new_headers.push_back(*v);
@@ -353,7 +349,7 @@ class Checker {
         const bool survives = kept_header || !hid || !is_new_header(*hid);
         if (!survives) continue;
         if (auto id = IntegerOf(line_id)) surviving.insert(*id);
-        if (kept_header) Watch(watch, rs->field_value(4), rs->field_value(5), rs->field_value(6));
+        if (kept_header) Watch(watch, rs->field_value(4), rs->field_value(5), rs->field_value(6), true);
       }
       rs->Close();
     }
@@ -368,7 +364,7 @@ class Checker {
       for (; !rs->eof(); rs->move_next()) {
         if (auto v = IntegerOf(rs->field_value(id))) {
           if (surviving.count(*v))
-            report_.Error(f.line_step, lines, std::string(d.line_id_column) + " " + std::to_string(*v),
+            report_.Error(f.line_step, lines, LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
                           "the target keeps a line with this id (of another module's invoice, or without a "
                           "header); the copied line collides with it");
           written.push_back(*v);
@@ -378,6 +374,26 @@ class Checker {
       rs->close();
     }
 
+    // Ids the copy pass writes twice collide there, before any merge; the
+    // rare repeats are named in the pass's own order by a second reading.
+    std::sort(written.begin(), written.end());
+    std::unordered_set<std::int64_t> repeated;
+    for (std::size_t i = 1; i < written.size(); ++i)
+      if (written[i] == written[i - 1]) repeated.insert(written[i]);
+    if (!repeated.empty()) {
+      std::unordered_set<std::int64_t> seen;
+      std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(d.copy_query);
+      const int id = rs->field_index(d.line_id_column), code = rs->field_index(d.code_column);
+      for (; !rs->eof(); rs->move_next()) {
+        const std::optional<std::int64_t> v = IntegerOf(rs->field_value(id));
+        if (v && repeated.count(*v) && !seen.insert(*v).second)
+          report_.Error(f.line_step, lines, LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
+                        "an earlier line the run writes has this id; this one collides with it");
+      }
+      rs->close();
+    }
+    std::unordered_set<std::int64_t> appended;
+
     // The merge pass, line by line as the run takes them.
     {
       std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(d.merge_query);
@@ -386,8 +402,7 @@ class Checker {
       for (; !rs->eof(); rs->move_next()) {
         const std::string parent = GetFirstWord(rs->field_value(code).ToText());
         const std::string vouch_type = StatementText(rs->field_value(type));
-        const std::string key = std::string(d.line_id_column) + " " + Shown(rs->field_value(id)) + " of invoice " +
-                                Shown(rs->field_value(code));
+        const std::string key = LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code));
         Invoice& invoice = watch[InvoiceKey(fold_(vouch_type), fold_(parent))];
         if (!NumbersOk(*rs, d.added, std::size(d.added), f.line_step, lines, key)) continue;
         const std::string item = fold_(StatementText(rs->field_value(inv)));
@@ -397,6 +412,16 @@ class Checker {
                             "' will have no lines in the target; the merge stops here");
           continue;
         }
+        // The update reaches lines of a kept invoice of the same type and
+        // code, and an appended line may go to it: the owned lines then no
+        // longer balance with the source.
+        if (invoice.kept_items.count(item) || (!invoice.items.count(item) && invoice.has_kept_lines))
+          report_.Error(f.line_step, lines, key,
+                        "its parent '" + parent + "' of vouch type '" + vouch_type +
+                            "' is also an invoice the target keeps for another module, and the merge reaches its "
+                            "lines: the owned lines then differ from the source, and the reconciliation stops "
+                            "migrate (exit 3; with --no-verify the run completes)",
+                        true);
         if (invoice.items.count(item)) continue;  // added into the parent's line
         // Appended: the insert carries the line's own numbers.
         std::vector<const char*> numbers{d.line_id_column};
@@ -410,27 +435,28 @@ class Checker {
           if (surviving.count(*v))
             report_.Error(f.line_step, lines, key,
                           "the appended line keeps its id, which a line the target keeps already has");
-          written.push_back(*v);
+          else if (std::binary_search(written.begin(), written.end(), *v) || !appended.insert(*v).second)
+            report_.Error(f.line_step, lines, key,
+                          "the appended line keeps its id, which a line the run has written already has");
         }
       }
       rs->close();
     }
-    std::sort(written.begin(), written.end());
-    for (std::size_t i = 1; i < written.size(); ++i)
-      if (written[i] == written[i - 1] && (i < 2 || written[i - 2] != written[i]))
-        report_.Error(f.line_step, lines, std::string(d.line_id_column) + " " + std::to_string(written[i]),
-                      "two lines the run writes have this id; the second collides with the first");
 
     LeftOut(f);
   }
 
   // Records a line of an invoice the run will hold, if it is one watched.
-  void Watch(InvoiceIndex& watch, const Value& type, const Value& code, const Value& item) {
+  void Watch(InvoiceIndex& watch, const Value& type, const Value& code, const Value& item, bool kept = false) {
     if (type.is_null() || code.is_null()) return;  // '' in a statement never matches Null
     auto it = watch.find(InvoiceKey(fold_(type.ToText()), fold_(code.ToText())));
     if (it == watch.end()) return;
     it->second.has_lines = true;
     if (!item.is_null()) it->second.items.insert(fold_(item.ToText()));
+    if (kept) {
+      it->second.has_kept_lines = true;
+      if (!item.is_null()) it->second.kept_items.insert(fold_(item.ToText()));
+    }
   }
 
   // A Null number leaves a gap in the statement; anything but a number would

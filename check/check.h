@@ -18,6 +18,9 @@ struct Problem {
   std::string table;  // the table the step writes
   std::string key;    // the row, as "AutoID 17 of invoice 'A7 2'"; empty for a whole table
   std::string reason;
+  // The run itself goes through; the reconciliation after it does not
+  // balance, and migrate stops there.
+  bool after_run = false;
 };
 
 // How the target compares text: SQLite as the bytes stand, SQL Server

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "check/keys.h"
 #include "component/steps.h"
 #include "dbaccess/ascii.h"
 #include "dbaccess/sqlite.h"
@@ -17,37 +18,168 @@ namespace velaccap::check {
 
 namespace {
 
-// Follows the run from step to step by the statements that begin them.
-class StepTracker : public TargetConnectionLayer {
+// Which source row each target operation stands for: the step's query is
+// the recordset opened last, and a row that is saved when the next one is
+// added belongs to the source row read before.
+struct Rows {
+  int step = 0;
+  const SourceRecordset* current = nullptr;
+  std::string pending;  // the source row of the pending target row
+  std::string failed;   // the source row of the first failing operation
+  bool failed_set = false;
+  // The row a query was on when it was released before its end: where an
+  // error of the run's own making (a value it cannot convert) stopped it.
+  std::string abandoned;
+
+  const char* Table() const {
+    for (const Step& s : StepTable())
+      if (s.number == step) return s.table;
+    return "";
+  }
+
+  // The row of the step's query the run is on, named as the rules name it.
+  std::string CurrentKey() const {
+    if (!current || current->eof()) return {};
+    const std::string table = Table();
+    auto value = [&](const char* column) -> const Value& { return current->field_value(column); };
+    try {
+      if (table == "SaleBillVouchs") return LineKey("AutoID", value("AutoID"), value("cSBVCode"));
+      if (table == "PurBillVouchs") return LineKey("ID", value("ID"), value("cPBVCode"));
+      if (table == "SaleBillVouch") return RowKey("SBVID", value("SBVID"));
+      if (table == "PurBillVouch") return RowKey("PBVID", value("PBVID"));
+      if (table == "AccInformation") return Shown(value("cSysID")) + " " + Shown(value("cName"));
+      if (table == "Ap_CancelNo") return "cFlag " + Shown(value("cFlag")) + ", cType " + Shown(value("cType"));
+      for (int i = 0; i < current->field_count(); ++i) {
+        const std::string& name = current->field_name(i);
+        if (EqualNoCase(name, "Auto_ID") || (table == "Ap_Note_Sub" && EqualNoCase(name, "ID")))
+          return RowKey(name, current->field_value(i));
+      }
+      // A table without an id column: the row's first column.
+      if (current->field_count() > 0) return RowKey(current->field_name(0), current->field_value(0));
+    } catch (const Error&) {
+    }
+    return {};
+  }
+
+  void Fail(const std::string& key) {
+    if (!failed_set) failed = key;
+    failed_set = true;
+  }
+};
+
+class RowSource : public SourceRecordsetLayer {
  public:
-  using TargetConnectionLayer::TargetConnectionLayer;
+  RowSource(std::unique_ptr<SourceRecordset> inner, Rows& rows) : SourceRecordsetLayer(std::move(inner)), rows_(rows) {
+    rows_.current = this;
+  }
+  ~RowSource() override {
+    if (rows_.current != this) return;
+    if (!eof()) rows_.abandoned = rows_.CurrentKey();
+    rows_.current = nullptr;
+  }
+
+ private:
+  Rows& rows_;
+};
+
+class RowDatabase : public SourceDatabaseLayer {
+ public:
+  RowDatabase(SourceDatabase& inner, Rows& rows) : SourceDatabaseLayer(inner), rows_(rows) {}
+
+ protected:
+  std::unique_ptr<SourceRecordset> Wrap(std::unique_ptr<SourceRecordset> rs) override {
+    return std::make_unique<RowSource>(std::move(rs), rows_);
+  }
+
+ private:
+  Rows& rows_;
+};
+
+// Runs `op`; a failure is the row `key()` names.
+template <typename Op, typename Key>
+auto Noting(Rows& rows, Key key, Op&& op) -> decltype(op()) {
+  try {
+    return op();
+  } catch (...) {
+    rows.Fail(key());
+    throw;
+  }
+}
+
+class RowRecordset : public TargetRecordsetLayer {
+ public:
+  RowRecordset(std::unique_ptr<TargetRecordset> inner, Rows& rows) : TargetRecordsetLayer(std::move(inner)), rows_(rows) {}
+  void AddNew() override {
+    // Adding saves the pending row, which stands for the row read before.
+    Noting(rows_, [&] { return rows_.pending; }, [&] { TargetRecordsetLayer::AddNew(); });
+    rows_.pending = rows_.CurrentKey();
+  }
+  void set_field(std::string_view name, const Value& value) override {
+    Noting(rows_, [&] { return rows_.pending; }, [&] { TargetRecordsetLayer::set_field(name, value); });
+  }
+  void UpdateBatch() override {
+    Noting(rows_, [&] { return rows_.pending; }, [&] { TargetRecordsetLayer::UpdateBatch(); });
+  }
+  void OpenQuery(const std::string& query) override {
+    Noting(rows_, [&] { return rows_.CurrentKey(); }, [&] { TargetRecordsetLayer::OpenQuery(query); });
+  }
+  Value field_value(int index) const override {
+    return Noting(rows_, [&] { return rows_.CurrentKey(); }, [&] { return TargetRecordsetLayer::field_value(index); });
+  }
+  using TargetRecordset::field_value;
+
+ private:
+  Rows& rows_;
+};
+
+// Follows the run from step to step by the statements that begin them, and
+// names the row of a statement that fails.
+class RowTarget : public TargetConnectionLayer {
+ public:
+  RowTarget(TargetConnection& inner, Rows& rows) : TargetConnectionLayer(inner), rows_(rows) {}
   void Execute(const std::string& statement) override {
     Note(statement);
-    TargetConnectionLayer::Execute(statement);
+    Noting(rows_, [&] { return Keyed(statement); }, [&] { TargetConnectionLayer::Execute(statement); });
   }
   long long ExecuteCount(const std::string& statement) override {
     Note(statement);
-    return TargetConnectionLayer::ExecuteCount(statement);
+    return Noting(rows_, [&] { return Keyed(statement); },
+                  [&] { return TargetConnectionLayer::ExecuteCount(statement); });
   }
-  int step() const { return step_; }
+  std::unique_ptr<TargetRecordset> ExecuteQuery(const std::string& query) override {
+    return Noting(rows_, [&] { return rows_.CurrentKey(); },
+                  [&] { return TargetConnectionLayer::ExecuteQuery(query); });
+  }
+
+ protected:
+  std::unique_ptr<TargetRecordset> Wrap(std::unique_ptr<TargetRecordset> rs) override {
+    return std::make_unique<RowRecordset>(std::move(rs), rows_);
+  }
 
  private:
+  // A step's clearing statement and the added input code stand for no row.
+  std::string Keyed(std::string_view statement) const {
+    if (statement.starts_with("Delete ") || statement.starts_with("INSERT INTO Ap_Inputcode")) return {};
+    return rows_.CurrentKey();
+  }
+
   // Each step but the last begins with "Delete <its table>"; the last one
   // only updates AccInformation.
   void Note(std::string_view statement) {
     for (const Step& s : StepTable()) {
-      if (s.number <= step_) continue;
+      if (s.number <= rows_.step) continue;
       const std::string table = s.table;
       if ((statement.starts_with("Delete ") && statement.size() > 7 &&
            EqualNoCase(statement.substr(7, table.size()), table) &&
            (statement.size() == 7 + table.size() || statement[7 + table.size()] == ' ')) ||
           (s.number == 21 && statement.starts_with("Update AccInformation"))) {
-        step_ = s.number;
+        rows_.step = s.number;
         return;
       }
     }
   }
-  int step_ = 0;
+
+  Rows& rows_;
 };
 
 struct Scratch {
@@ -96,45 +228,57 @@ TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
   options.verify = false;  // the target was checked when it was opened
   std::unique_ptr<TargetConnection> copy = OpenSqliteTarget(scratch.path, options);
   copy->BeginTransaction();
-  StepTracker tracker(*copy);
-  clsAPA812 component;
   TrialOutcome outcome;
-  outcome.ok = component.UpdateA812ToS820(source, tracker);
-  if (!outcome.ok) {
-    outcome.error = component.ErrDescription();
-    outcome.step = tracker.step();
-    for (const Step& s : StepTable())
-      if (s.number == outcome.step) outcome.table = s.table;
+  {
+    Rows rows;
+    RowDatabase tracked_source(source, rows);
+    RowTarget tracked_target(*copy, rows);
+    clsAPA812 component;
+    outcome.ok = component.UpdateA812ToS820(tracked_source, tracked_target);
+    if (!outcome.ok) {
+      outcome.error = component.ErrDescription();
+      outcome.step = rows.step;
+      outcome.table = rows.Table();
+      // A failure of the run's own making (a value it cannot convert) went
+      // through no layer: it is the row the step was on.
+      outcome.key = rows.failed_set ? rows.failed : rows.abandoned;
+    }
   }
   copy->Rollback();
   return outcome;
 }
 
 void ApplyTrial(const TrialOutcome& trial, std::vector<Problem>* problems) {
-  // Errors of steps the trial ran through were not errors for this target.
   for (Problem& p : *problems) {
-    if (p.severity != Problem::Severity::kError || (!trial.ok && p.step >= trial.step)) continue;
+    if (p.severity != Problem::Severity::kError) continue;
+    // A run that stops never reaches its reconciliation; one that goes
+    // through keeps its errors. Rules' stops before the trial's, or in a
+    // run that went through, were not stops for this target.
+    const bool cleared = p.after_run ? !trial.ok : trial.ok || p.step < trial.step;
+    if (!cleared) continue;
     p.severity = Problem::Severity::kWarning;
-    p.reason += " (the trial run shows the target accepts it)";
+    p.reason += p.after_run ? " (the trial run stops earlier)" : " (the trial run shows the target accepts it)";
   }
   if (trial.ok) return;
-  Problem* first = nullptr;
-  for (Problem& p : *problems)
-    if (p.severity == Problem::Severity::kError) {
-      first = &p;
+  // The first error left is where the rules say the run stops.
+  auto first = problems->end();
+  for (auto it = problems->begin(); it != problems->end(); ++it)
+    if (it->severity == Problem::Severity::kError) {
+      first = it;
       break;
     }
-  const std::string what = "the trial run on a copy of the target stopped in this step: " + trial.error;
-  if (first && first->step == trial.step) {
+  if (first != problems->end() && first->step == trial.step && (trial.key.empty() || first->key == trial.key)) {
     // The rule's own words are the trial's when it stops where foreseen.
-    if (trial.error.find(first->reason) == std::string::npos) first->reason += "; " + what;
+    if (trial.error.find(first->reason) == std::string::npos)
+      first->reason += "; the trial run on a copy of the target stopped here: " + trial.error;
     return;
   }
-  // The rules did not foresee where the run stops, or foresaw a later stop:
-  // the trial's stop comes first.
-  Problem stop{Problem::Severity::kError, trial.step, trial.table, "", what};
+  // The rules did not foresee where the run stops: the trial's stop comes
+  // first, and what they saw later in the step still follows.
+  Problem stop{Problem::Severity::kError, trial.step, trial.table, trial.key,
+               "the trial run on a copy of the target stopped here: " + trial.error, false};
   auto at = problems->begin();
-  while (at != problems->end() && at->step <= trial.step) ++at;
+  while (at != problems->end() && at->step < trial.step) ++at;
   problems->insert(at, stop);
 }
 

@@ -17,6 +17,7 @@ struct TrialOutcome {
   bool ok = true;
   int step = 0;        // the step that failed
   std::string table;   // its table
+  std::string key;     // the source row it was on, named as the rules name rows
   std::string error;   // the run's ErrDescription
 };
 

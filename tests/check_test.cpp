@@ -470,7 +470,7 @@ const Damage kDamages[] = {
      .target_sql = KEPT_SALES_INVOICE "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode) VALUES (2,900000,'I0001')",
      .step = 7,
      .table = "SaleBillVouchs",
-     .key = "AutoID 2",
+     .key = "AutoID 2 of invoice '0000001'",
      .reason = "the target keeps a line with this id (of another module's invoice, or without a header)",
      .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
     {.name = "KeptLineWithAnAppendedLineId",
@@ -487,14 +487,14 @@ const Damage kDamages[] = {
                    "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode) VALUES (3,800000,'I0002')",
      .step = 7,
      .table = "SaleBillVouchs",
-     .key = "AutoID 3",
+     .key = "AutoID 3 of invoice '0000001'",
      .reason = "the target keeps a line with this id",
      .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
     {.name = "HeaderlessPurchaseLineWithACopiedId",
      .target_sql = "INSERT INTO PurBillVouchs (ID,PBVID,cInvCode) VALUES (6,777777,'I0001')",
      .step = 9,
      .table = "PurBillVouchs",
-     .key = "ID 6",
+     .key = "ID 6 of invoice '0000001'",
      .reason = "the target keeps a line with this id",
      .failure = "UNIQUE constraint failed: PurBillVouchs.ID"},
 
@@ -511,16 +511,16 @@ const Damage kDamages[] = {
                    "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode) VALUES (1,1,'I0001'),(5,1,'I0002')"},
 
     // Only the trial run on a copy of the target can foresee these.
-    {.name = "Mispredicted_TriggerStopNamesNoRow",
+    {.name = "TriggerRefusesACopiedRow",
      .target_sql = "CREATE TRIGGER refuse BEFORE INSERT ON Ap_SStyleCode WHEN NEW.cSSName='Bank draft' "
                    "BEGIN SELECT RAISE(ABORT, 'no bank drafts here'); END",
      .step = 15,
      .table = "Ap_SStyleCode",
      .key = "Auto_ID 3",
-     .reason = "the trial run on a copy of the target stopped in this step: no bank drafts here",
+     .reason = "the trial run on a copy of the target stopped here: no bank drafts here",
      .failure = "target t.db: no bank drafts here",
      .rules = false},
-    {.name = "Mispredicted_NullInvoiceTypeNamesNoRow",
+    {.name = "NullVouchTypeOfAnOwnedInvoice",
      .source_sql = "UPDATE SaleBillVouch SET cVouchType=NULL WHERE SBVID=3",
      .step = 6,
      .table = "SaleBillVouch",
@@ -530,7 +530,7 @@ const Damage kDamages[] = {
      .rules = false},
     // The parent's line found for the ledger line Auto_ID 2 has an id past
     // 32 bits.
-    {.name = "Mispredicted_LineLookupOverflowNamesNoRow",
+    {.name = "LineLookupFindsAnIdPast32Bits",
      .source_sql = "UPDATE SaleBillVouchs SET AutoID=3000000000 WHERE AutoID=1",
      .step = 10,
      .table = "Ap_Detail",
@@ -539,13 +539,13 @@ const Damage kDamages[] = {
      .failure = "migration failed: Overflow",
      .rules = false},
     // The trigger refuses a copied line before the merge meets the Null.
-    {.name = "Mispredicted_EarlierRefusalInTheSameStep",
+    {.name = "EarlierRefusalInTheSameStep",
      .source_sql = "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
      .target_sql = "CREATE TRIGGER refuse BEFORE INSERT ON SaleBillVouchs WHEN NEW.AutoID=14 "
                    "BEGIN SELECT RAISE(ABORT, 'line refused'); END",
      .step = 7,
      .table = "SaleBillVouchs",
-     .key = "AutoID 14",
+     .key = "AutoID 14 of invoice '0000002'",
      .reason = "line refused",
      .failure = "target t.db: line refused",
      .rules = false},
@@ -553,7 +553,7 @@ const Damage kDamages[] = {
     // vouch type and code: the continuation lines go into that invoice, the
     // first (AutoID 4) adding into its line, and the owned lines no longer
     // add up to the source's.
-    {.name = "Mispredicted_MergeIntoAnotherModulesInvoiceDoesNotReconcile",
+    {.name = "MergeIntoAnotherModulesInvoiceDoesNotReconcile",
      .source_sql = "DELETE FROM SaleBillVouchs WHERE SBVID=1",
      .target_sql = "INSERT INTO SaleBillVouch (SBVID,cVouchType,cSBVCode,cSTCode) VALUES (900000,'26','0000001','05');"
                    "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode,iQuantity,iSum,iNatSum,iMoneySum,iExchSum) "
@@ -565,15 +565,15 @@ const Damage kDamages[] = {
      .unreconciled = true},
     // A source without its primary key repeats a copied line; the copy pass
     // meets the repeat before the merge meets the Null.
-    {.name = "Mispredicted_RepeatedLineIdListedAfterMergeErrors",
+    {.name = "RepeatedLineIdMetBeforeTheMerge",
      .source_sql = "CREATE TABLE lines AS SELECT * FROM SaleBillVouchs; DROP TABLE SaleBillVouchs;"
                    "ALTER TABLE lines RENAME TO SaleBillVouchs;"
                    "INSERT INTO SaleBillVouchs SELECT * FROM SaleBillVouchs WHERE AutoID=2;"
                    "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
      .step = 7,
      .table = "SaleBillVouchs",
-     .key = "AutoID 2",
-     .reason = "two lines the run writes have this id; the second collides with the first",
+     .key = "AutoID 2 of invoice '0000001'",
+     .reason = "an earlier line the run writes has this id; this one collides with it",
      .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
 };
 
