@@ -1,6 +1,8 @@
 // The apupgrade tool as a user runs it: the built binary on real SQLite
 // files, checked through exit codes, messages, the trace and the rows left.
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -239,6 +241,58 @@ TEST(Cli, SampleIsDeterministicAndHoldsTheSpecialCases) {
                             "AccInformation WHERE cSysID IN ('AR','AP') AND cValue=''"})
     EXPECT_GT(Count(db, where), 0) << where;
   EXPECT_EQ(Count(db, "Ap_Detail WHERE iBVID IS NULL") + Count(db, "Ap_InputCode WHERE cNum='49' AND cFlag='RP'"), 0);
+}
+
+// What the tool writes to its terminal: the live line is for people watching
+// a long run, never for logs.
+std::string OnTerminal(const std::string& dir, const std::vector<std::string>& args) {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 120;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    std::vector<char*> argv{const_cast<char*>(VELACCAP_BINARY_DIR "/apupgrade")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) text.append(buffer, n);
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+  return text;
+}
+
+TEST(Cli, LargeRunShowsProgressOnATerminalAndNoneWhenPiped) {
+  Tool tool;
+  ASSERT_EQ(tool.Run("sample src.db --lines 60000").code, 0);
+  for (const char* t : {"a.db", "b.db", "c.db"}) ASSERT_EQ(tool.Run(std::string("new-target ") + t).code, 0);
+  const std::string dir = tool.file("");
+
+  const std::string seen = OnTerminal(dir, {"migrate", "src.db", "a.db"});
+  EXPECT_NE(seen.find("\rstep 1 of 21  Ap_AlarmSet"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("step 7 of 21  SaleBillVouchs  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" rows/s"), std::string::npos) << seen;
+  // The line is cleared before the closing table.
+  EXPECT_NE(seen.find("\r\x1b[K"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("Reconciled with the source"), std::string::npos) << seen;
+
+  // Quiet on a terminal: nothing at all.
+  EXPECT_EQ(OnTerminal(dir, {"migrate", "src.db", "b.db", "--quiet"}), "");
+
+  // Piped: the table, and not a byte of the live line.
+  Result r = tool.Run("migrate src.db c.db 2>&1 | cat");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+  EXPECT_EQ(r.out.find("of 21"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Reconciled with the source"), std::string::npos) << r.out;
 }
 
 }  // namespace
