@@ -260,11 +260,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       doc["reconciliation"] = std::move(rec);
     }
     try {
-      std::ostream file(summary_file.get());
-      file.exceptions(std::ios::badbit);
-      file << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-      file.flush();
-      summary_file->Finish();
+      WriteJson(*summary_file, doc);
     } catch (const std::exception& e) {
       err << "apupgrade: " << e.what() << '\n';
       return code == 0 ? 1 : code;
