@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "cli/account_set.h"
+#include "cli/commands.h"
 #include "cli/sample.h"
 #include "tests/support.h"
 #include "velaccap/clsAPA812.h"
@@ -456,6 +459,45 @@ TEST_F(Reconcile, AnOdbcTargetReconcilesAsTheNativeOne) {
   const Outcome odbc = MigrateAndReconcile(src(), "odbc:DRIVER={VelSQLite3};Database=" + target);
   EXPECT_TRUE(odbc.result.ok()) << Printed(odbc.result);
   EXPECT_EQ(odbc.result.checked, native.result.checked);
+}
+
+}  // namespace
+
+namespace {
+
+// Through the tool: a row lost on its way is caught before the commit, the
+// difference named, and the run undone; --no-atomic keeps the work but
+// still says it does not reconcile.
+TEST_F(Reconcile, ALossThroughTheToolIsExitThreeAndRolledBack) {
+  const long long rows = Count(src(), "Ap_Note");
+  RowFault fault{"Ap_Note", 2, "", {}};
+  for (bool atomic : {true, false}) {
+    SCOPED_TRACE(atomic ? "all or nothing" : "--no-atomic");
+    velaccap::cli::MigrateOptions options;
+    options.source = src();
+    options.target = tgt();
+    options.atomic = atomic;
+    options.summary = dir_->file("summary.json");
+    options.target_layer = [&](TargetConnection& t) { return std::make_unique<FaultyTarget>(t, fault, ""); };
+    std::ostringstream out, err;
+    EXPECT_EQ(velaccap::cli::Migrate(options, out, err), 3);
+    EXPECT_EQ(out.str(), "");
+    const std::string tgt_name = tgt();
+    EXPECT_EQ(err.str(), "apupgrade: the target does not reconcile with the source:\n"
+                         "apupgrade:   Ap_Note, rows: source " + std::to_string(rows) + ", target " +
+                             std::to_string(rows - 1) + "\n" +
+                             (atomic ? "apupgrade: the run was rolled back; " + tgt_name + " is as it was\n"
+                                     : "apupgrade: --no-atomic: the run's work was kept in " + tgt_name + "\n"));
+    EXPECT_EQ(Count(tgt(), "Ap_Note"), atomic ? 0 : rows - 1);
+    // The summary file says what happened.
+    std::ifstream in(options.summary);
+    const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(json.find("\"status\": \"mismatch\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"exit_code\": 3"), std::string::npos) << json;
+  }
+  // Leave the target empty, as the suite's other tests expect it.
+  std::filesystem::remove(tgt());
+  velaccap::cli::CreateTarget(tgt());
 }
 
 }  // namespace
