@@ -160,7 +160,8 @@ class Checker {
     std::unique_ptr<TargetRecordset> rs = target_.ExecuteQuery(sql);
     const Value v = rs->field_value(0);
     rs->Close();
-    return v.is_null() ? 0 : v.ToInt32();
+    if (v.is_null()) return 0;
+    return v.type() == Value::Type::Integer ? v.integer() : v.ToInt32();
   }
 
   // What the clearing statements will delete: the user may not expect the
