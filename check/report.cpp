@@ -34,7 +34,9 @@ void PrintProblems(std::ostream& out, const std::vector<Problem>& problems) {
     if (p.severity == Problem::Severity::kError) ++errors;
   }
   out << Count(errors, "error", "errors") << ", " << Count(problems.size() - errors, "warning", "warnings") << ". ";
-  if (const Problem* stop = FirstError(problems))
+  if (const Problem* stop = FirstError(problems); stop && stop->step == 0)
+    out << "migrate would refuse these databases before writing anything (exit 2).\n";
+  else if (stop)
     out << "migrate would stop at " << Where(*stop) << ".\n";
   else
     out << "migrate would run to its end.\n";
