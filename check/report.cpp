@@ -30,7 +30,9 @@ const Problem* FirstError(const std::vector<Problem>& problems) {
 void PrintProblems(std::ostream& out, const std::vector<Problem>& problems) {
   std::size_t errors = 0;
   for (const Problem& p : problems) {
-    out << SeverityName(p.severity) << ": " << Where(p) << ": " << p.reason << '\n';
+    out << SeverityName(p.severity) << ": ";
+    if (p.step > 0 || !p.table.empty()) out << Where(p) << ": ";
+    out << p.reason << '\n';
     if (p.severity == Problem::Severity::kError) ++errors;
   }
   out << Count(errors, "error", "errors") << ", " << Count(problems.size() - errors, "warning", "warnings") << ". ";
