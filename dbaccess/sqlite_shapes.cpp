@@ -259,7 +259,12 @@ class Scanner {
 
 }  // namespace
 
-bool MakeShape(std::string_view sql, Shape* out) { return Scanner(sql, out).Run(); }
+bool MakeShape(std::string_view sql, Shape* out) {
+  // The engine reads a statement only up to a NUL byte; a shape would bind
+  // what follows. Such a statement runs as written, to the engine's error.
+  if (sql.find('\0') != std::string_view::npos) return false;
+  return Scanner(sql, out).Run();
+}
 
 ShapeCache::ShapeCache(Connection db, std::size_t capacity) : db_(std::move(db)), capacity_(capacity) {}
 
