@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # From a fresh Debian machine to a migrated account set: installs the
 # packages, builds, writes a sample 8.12 account set and an empty 8.20 one,
-# migrates the first into the second and prints the summary.
+# checks both, migrates the first into the second and prints the summary.
 #   scripts/demo.sh [LINES]      (default 10000 invoice lines)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -15,5 +15,6 @@ rm -f "$demo/source.db" "$demo/target.db" "$demo/trace.txt"
 tool="$build/apupgrade"
 "$tool" sample "$demo/source.db" --lines "${1:-10000}"
 "$tool" new-target "$demo/target.db"
+"$tool" check "$demo/source.db" "$demo/target.db" | tail -n 1
 "$tool" migrate "$demo/source.db" "$demo/target.db" --trace "$demo/trace.txt"
 echo "Trace: $demo/trace.txt ($(wc -l < "$demo/trace.txt") operations)"
