@@ -10,6 +10,7 @@
 
 #include "check/keys.h"
 #include "check/needs.h"
+#include "component/steps.h"
 #include "dbaccess/ascii.h"
 #include "invoices/kinds.h"
 #include "invoices/voucher_code.h"
@@ -165,44 +166,21 @@ class Checker {
   }
 
   // What the clearing statements will delete: the user may not expect the
-  // target's rows to go.
+  // target's rows to go. The invoice steps delete only the rows they own.
   void DeletedRows() {
-    const struct {
-      int step;
-      const char* table;
-      const char* count;
-    } kCleared[] = {
-        {1, "Ap_AlarmSet", "Select count(*) From Ap_AlarmSet"},
-        {2, "Ap_BillAge", "Select count(*) From Ap_BillAge"},
-        {3, "Ap_CancelNo", "Select count(*) From Ap_CancelNo"},
-        {4, "Ap_CloseBill", "Select count(*) From Ap_CloseBill"},
-        {5, "Ap_CtrlCode", "Select count(*) From Ap_CtrlCode"},
-        {6, "SaleBillVouch", "Select count(*) From SaleBillVouch Where cSTCode Is Null"},
-        {7, "SaleBillVouchs",
-         "Select count(*) From SaleBillVouchs INNER JOIN SaleBillVouch ON SaleBillVouchs.SBVID=SaleBillVouch.SBVID"
-         " Where SaleBillVouch.cSTCode Is Null"},
-        {8, "PurBillVouch", "Select count(*) From PurBillVouch Where cBusType Is Null"},
-        {9, "PurBillVouchs",
-         "Select count(*) From PurBillVouchs INNER JOIN PurBillVouch ON PurBillVouchs.PBVID=PurBillVouch.PBVID"
-         " Where PurBillVouch.cBusType Is Null"},
-        {10, "Ap_Detail", "Select count(*) From Ap_Detail"},
-        {11, "Ap_InputCode", "Select count(*) From Ap_InputCode"},
-        {12, "Ap_InvCode", "Select count(*) From Ap_InvCode"},
-        {13, "Ap_Note", "Select count(*) From Ap_Note"},
-        {14, "Ap_Note_Sub", "Select count(*) From Ap_Note_Sub"},
-        {15, "Ap_SStyleCode", "Select count(*) From Ap_SStyleCode"},
-        {16, "Ap_Vouch", "Select count(*) From Ap_Vouch"},
-        {17, "Ap_Vouchs", "Select count(*) From Ap_Vouchs"},
-        {18, "Ap_VouchType", "Select count(*) From Ap_VouchType"},
-        {19, "Ar_BadAge", "Select count(*) From Ar_BadAge"},
-        {20, "Ar_BadPara", "Select count(*) From Ar_BadPara"},
-    };
-    for (const auto& c : kCleared) {
-      // Step 7 and 9 delete through headers step 6 and 8 replaced; the
-      // count of today's owned lines is what the user loses of the target.
-      const long long n = TargetCount(c.count);
+    for (const Step& step : StepTable()) {
+      if (step.number == 21) continue;  // only updates
+      std::string count = std::string("Select count(*) From ") + step.table;
+      for (const Family& f : kFamilies) {
+        const std::string owned = std::string(f.header_table) + "." + f.marker + " Is Null";
+        if (step.number == f.header_step) count += " Where " + owned;
+        if (step.number == f.line_step)
+          count += std::string(" INNER JOIN ") + f.header_table + " ON " + step.table + "." + f.header_id + "=" +
+                   f.header_table + "." + f.header_id + " Where " + owned;
+      }
+      const long long n = TargetCount(count);
       if (n > 0)
-        report_.Warning(c.step, c.table, "",
+        report_.Warning(step.number, step.table, "",
                         "the target holds " + Plural(n, "row", "rows") + " that the run deletes and replaces");
     }
   }

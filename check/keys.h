@@ -10,13 +10,7 @@ namespace velaccap::check {
 
 // A value as a literal, cut short and with control characters masked, so
 // that a damaged value cannot flood the terminal.
-inline std::string Shown(const Value& v) {
-  std::string s = DebugString(v);
-  if (s.size() > 60) s = s.substr(0, 60) + "...";
-  for (char& c : s)
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
-  return s;
-}
+inline std::string Shown(const Value& v) { return ShortDebugString(v, 60); }
 
 // "AutoID 14 of invoice '0000001 2'": an invoice line by its id and its
 // invoice's code.

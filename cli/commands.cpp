@@ -30,6 +30,23 @@ namespace velaccap::cli {
 
 namespace {
 
+// One file under two names (a link, another path) is one account set.
+void RefuseSameDatabase(const std::string& source, const std::string& target) {
+  if (SameFile(source, target))
+    throw InputError("SOURCE and TARGET are the same database (" + source + ", " + target +
+                     "); the run reads one account set and writes another");
+}
+
+// The lock wait both database commands take.
+void AddWaitOption(CLI::App* command, int* seconds) {
+  command
+      ->add_option("--wait", *seconds,
+                   "Wait this long for another program's lock on a database file before refusing it")
+      ->option_text("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 86400));
+}
+
 const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal"; }
 
 // Ends the target's transaction after a run that did not succeed, keeping its
@@ -73,9 +90,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   std::ostream trace(nullptr);
   try {
     // Nothing is opened for writing before the paths are known to be safe.
-    if (file_target && SameFile(options.source, options.target))
-      throw InputError("SOURCE and TARGET are the same database (" + options.source + ", " + options.target +
-                       "); the run reads one account set and writes another");
+    if (file_target) RefuseSameDatabase(options.source, options.target);
     std::vector<std::string> databases{options.source};
     if (file_target) databases.push_back(options.target);
     if (!options.trace.empty()) CheckOutputPath(options.trace, "trace", databases);
@@ -273,9 +288,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   const bool file_target = IsFileTarget(options.target);
   std::vector<check::Problem> problems;
   try {
-    if (file_target && SameFile(options.source, options.target))
-      throw InputError("SOURCE and TARGET are the same database (" + options.source + ", " + options.target +
-                       "); the run reads one account set and writes another");
+    if (file_target) RefuseSameDatabase(options.source, options.target);
     const OpenOptions open_options{options.wait_seconds * 1000, true};
     std::unique_ptr<SourceDatabase> source = OpenSource(options.source, open_options);
     std::unique_ptr<TargetConnection> target = OpenTarget(options.target, open_options);
@@ -343,11 +356,7 @@ int Main(int argc, char** argv) {
   m->add_flag("!--no-verify", migrate.verify,
               "Do not reconcile the target with the source before committing the run");
   m->add_option("--summary", migrate.summary, "Write the run's summary to FILE as JSON")->option_text("FILE");
-  m->add_option("--wait", migrate.wait_seconds,
-                "Wait this long for another program's lock on a database file before refusing it")
-      ->option_text("SECONDS")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 86400));
+  AddWaitOption(m, &migrate.wait_seconds);
 
   CheckOptions check_options;
   CLI::App* c = app.add_subcommand(
@@ -361,11 +370,7 @@ int Main(int argc, char** argv) {
   c->add_flag("!--no-trial", check_options.trial,
               "Skip the trial run of the whole migration on a scratch copy of a SQLite target (faster, but only "
               "the rules' findings)");
-  c->add_option("--wait", check_options.wait_seconds,
-                "Wait this long for another program's lock on a database file before refusing it")
-      ->option_text("SECONDS")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 86400));
+  AddWaitOption(c, &check_options.wait_seconds);
 
   std::string new_target;
   CLI::App* n = app.add_subcommand("new-target", "Create an empty 8.20 SQLite account set");

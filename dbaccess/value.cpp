@@ -237,6 +237,14 @@ std::string DebugString(const Value& v) {
   }
 }
 
+std::string ShortDebugString(const Value& v, std::size_t max) {
+  std::string s = DebugString(v);
+  if (s.size() > max) s = s.substr(0, max) + "...";
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  return s;
+}
+
 std::string QuoteDoubled(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -295,14 +295,7 @@ std::string TextLiteral(const Value& v) { return v.is_null() ? std::string() : Q
 
 // A value shown in a message: as a literal, cut short when long, so that a
 // hostile or damaged value cannot flood the terminal.
-std::string Shown(const Value& v) {
-  std::string s = DebugString(v);
-  constexpr std::size_t kMax = 80;
-  if (s.size() > kMax) s = s.substr(0, kMax) + "...";
-  for (char& c : s)
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
-  return s;
-}
+std::string Shown(const Value& v) { return ShortDebugString(v, 80); }
 
 // A number as it stands in a merge statement. The statements are built by
 // concatenation, so a value that is not a number - text a database that

@@ -30,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using testsupport::Slurp;
 using testsupport::Exec;
 using testsupport::Query;
 using testsupport::Rows;
@@ -42,13 +43,6 @@ struct Result {
   std::string out;
   std::string err;
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Runs the built tool in `dir`. Its temporary folder is dir/tmp, so that
 // what check's trial run leaves behind can be seen.

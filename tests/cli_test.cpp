@@ -18,6 +18,7 @@
 
 namespace {
 
+using testsupport::Slurp;
 using testsupport::Exec;
 using testsupport::Query;
 using testsupport::TempDir;
@@ -27,13 +28,6 @@ struct Result {
   std::string out;
   std::string err;
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class Tool {
  public:

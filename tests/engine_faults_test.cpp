@@ -35,6 +35,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::Slurp;
 using testsupport::Exec;
 using testsupport::TempDir;
 using Clock = std::chrono::steady_clock;
@@ -42,13 +43,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uid_t kNobody = 65534;
 // The run's last source query: a trace holding it reached the end.
 constexpr char kLastStep[] = "S\tSELECT cSysID,cName,cValue FROM AccInformation";
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

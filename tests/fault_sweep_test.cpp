@@ -28,17 +28,11 @@ namespace velaccap {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::Slurp;
 using testsupport::Query;
 using testsupport::Rows;
 
 std::string Injected(long long k) { return "injected fault at " + std::to_string(k); }
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every row of every table, for before-and-after comparisons.
 Rows Dump(const std::string& db) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -35,6 +36,13 @@ sqlite3* Open(const std::string& path) {
 }
 
 }  // namespace
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 void Exec(const std::string& db_path, const std::string& sql) {
   sqlite3* db = Open(db_path);

@@ -32,6 +32,9 @@ class TempDir {
   std::string path_;
 };
 
+// The whole content of a file; empty when it cannot be read.
+std::string Slurp(const std::string& path);
+
 // Runs SQL (several statements allowed) on a SQLite file, creating it.
 void Exec(const std::string& db_path, const std::string& sql);
 

@@ -98,6 +98,11 @@ std::string FormatNumber(double v);
 // 'text', #date#, True/False.
 std::string DebugString(const Value& v);
 
+// DebugString cut to `max` characters (and "...") with control characters
+// shown as '?', for messages: a damaged or hostile value cannot flood or
+// garble the terminal.
+std::string ShortDebugString(const Value& v, std::size_t max);
+
 // The text with every single quote doubled, so that it can stand between
 // the single quotes of a statement literal and mean itself.
 std::string QuoteDoubled(std::string_view text);
