@@ -5,6 +5,7 @@
 #ifndef VELACCAP_DBACCESS_RECORDSET_BASE_H_
 #define VELACCAP_DBACCESS_RECORDSET_BASE_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,23 @@ inline constexpr char kClosed[] = "Operation is not allowed when the object is c
 inline constexpr char kOpen[] = "Operation is not allowed when the object is open.";
 inline constexpr char kNotUpdatable[] = "Current Recordset does not support updating.";
 inline constexpr char kNoItem[] = "Item cannot be found in the collection corresponding to the requested name or ordinal: ";
+
+// The column names of a table or result, with which of them is the first of
+// its name. Immutable, so that a backend may keep one per statement and hand
+// it to every recordset that opens the statement again.
+struct ColumnNames {
+  explicit ColumnNames(std::vector<std::string> names_in) : names(std::move(names_in)) {
+    // A result may name two columns alike; lookups must find the first one,
+    // so only first occurrences may be taken by the guess in Find().
+    const std::size_t n = names.size();
+    first.assign(n, true);
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < i && first[i]; ++j)
+        if (EqualNoCase(names[i], names[j])) first[i] = false;
+  }
+  std::vector<std::string> names;
+  std::vector<bool> first;  // column is the first of its name
+};
 
 class RecordsetBase : public TargetRecordset {
  public:
@@ -41,12 +59,12 @@ class RecordsetBase : public TargetRecordset {
 
   int field_count() const override {
     RequireOpen();
-    return static_cast<int>(names_.size());
+    return static_cast<int>(names_->names.size());
   }
   const std::string& field_name(int index) const override {
     RequireOpen();
-    RequireIndex(index, names_.size());
-    return names_[static_cast<std::size_t>(index)];
+    RequireIndex(index, names_->names.size());
+    return names_->names[static_cast<std::size_t>(index)];
   }
   int field_index(std::string_view name) const override {
     RequireOpen();
@@ -76,44 +94,54 @@ class RecordsetBase : public TargetRecordset {
   }
 
   // Takes the column names of the table or result just opened.
-  void SetNames(std::vector<std::string> names) {
+  void SetNames(std::vector<std::string> names) { SetNames(std::make_shared<const ColumnNames>(std::move(names))); }
+  void SetNames(std::shared_ptr<const ColumnNames> names) {
     names_ = std::move(names);
-    // A result may name two columns alike; lookups must find the first one,
-    // so only first occurrences may be taken by the guess in Find().
-    const std::size_t n = names_.size();
-    first_.assign(n, true);
-    for (std::size_t i = 0; i < n; ++i)
-      for (std::size_t j = 0; j < i && first_[i]; ++j)
-        if (EqualNoCase(names_[i], names_[j])) first_[i] = false;
-    guess_ = 0;
+    next_.assign(names_->names.size(), -1);
+    last_ = -1;
   }
-  void ClearNames() { SetNames({}); }
+  void ClearNames() { SetNames(NoNames()); }
 
   // The index of the first column called `name` in any letter case, or -1.
-  // Columns are mostly named in the same order row after row, so the column
-  // after the last one found is tried first.
+  // Columns are named in the same order row after row (a field map's order,
+  // not the table's), so the column that followed the last one found the
+  // time before is tried first: one comparison per value, not a search.
   int Find(std::string_view name) const {
-    const int n = static_cast<int>(names_.size());
-    if (guess_ < n && first_[guess_] && EqualNoCase(names_[guess_], name)) return guess_++;
-    for (int i = 0; i < n; ++i) {
-      if (EqualNoCase(names_[i], name)) {
-        guess_ = i + 1;
-        return i;
-      }
-    }
+    const std::vector<std::string>& names = names_->names;
+    const int n = static_cast<int>(names.size());
+    int guess = last_ < 0 ? 0 : next_[last_];
+    if (guess < 0) guess = last_ + 1;
+    // Names mostly come spelled as the table spells them: the plain
+    // comparison settles most guesses before the one ignoring case.
+    if (guess < n && names_->first[guess] && (names[guess] == name || EqualNoCase(names[guess], name)))
+      return Found(guess);
+    for (int i = 0; i < n; ++i)
+      if (EqualNoCase(names[i], name)) return Found(i);
     return -1;
   }
 
-  const std::vector<std::string>& names() const { return names_; }
+  const std::vector<std::string>& names() const { return names_->names; }
 
   Mode mode_ = Mode::Closed;
   LockType lock_ = LockType::Optimistic;
   std::string source_;
 
  private:
-  std::vector<std::string> names_;
-  std::vector<bool> first_;  // column is the first of its name
-  mutable int guess_ = 0;
+  static const std::shared_ptr<const ColumnNames>& NoNames() {
+    static const auto none = std::make_shared<const ColumnNames>(std::vector<std::string>{});
+    return none;
+  }
+
+  int Found(int i) const {
+    if (last_ >= 0) next_[last_] = i;
+    last_ = i;
+    return i;
+  }
+
+  std::shared_ptr<const ColumnNames> names_ = NoNames();
+  // next_[i]: the column found right after column i the last time, or -1.
+  mutable std::vector<int> next_;
+  mutable int last_ = -1;
 };
 
 }  // namespace velaccap::recordset_internal

@@ -35,6 +35,11 @@ std::string QuickCheck(sqlite3* db) {
 
 Connection OpenExisting(const std::string& path, int flags, const char* role, const OpenOptions& options) {
   const std::string what = std::string("cannot open ") + role + " database " + path + ": ";
+  // The allocator's statistics take a global mutex on every allocation, a
+  // few per row, and nothing here reads them. This can only be set before
+  // SQLite starts; in a host that started it already, it stays as it was.
+  static const int no_statistics = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)no_statistics;
   sqlite3* raw = nullptr;
   // Each connection is used by one thread at a time, so SQLite's own
   // locking of every call is not needed.

@@ -293,6 +293,24 @@ void ShapeCache::Lease::reset() {
   st_ = nullptr;
 }
 
+std::shared_ptr<const ResultColumns> ShapeCache::Lease::columns() {
+  if (!st_) return nullptr;
+  const int n = sqlite3_column_count(st_);
+  // A statement recompiled after a change of schema may have other columns.
+  if (entry_ && entry_->columns && static_cast<int>(entry_->columns->families.size()) == n) return entry_->columns;
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(st_, i);
+    names.emplace_back(name ? name : "");
+  }
+  auto made = std::make_shared<ResultColumns>();
+  made->names = std::make_shared<const recordset_internal::ColumnNames>(std::move(names));
+  made->families = Families(st_);
+  if (entry_) entry_->columns = made;
+  return made;
+}
+
 void ShapeCache::Give(Entry* e) {
   sqlite3_reset(e->stmt.get());
   sqlite3_clear_bindings(e->stmt.get());

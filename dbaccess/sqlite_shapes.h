@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dbaccess/recordset_base.h"
 #include "dbaccess/sqlite_common.h"
 #include "velaccap/dbaccess.h"
 
@@ -33,6 +34,13 @@ struct Shape {
   std::string text;
   std::vector<Literal> literals;
   std::size_t count = 0;  // literals in use; the vector only grows, keeping its buffers
+};
+
+// A result's columns as a recordset names and reads them. Kept with a cached
+// shape, so a query run once per row does not set them up once per row.
+struct ResultColumns {
+  std::shared_ptr<const recordset_internal::ColumnNames> names;
+  std::vector<Family> families;
 };
 
 // Reduces `sql` to *out. Returns false when the statement is to be prepared
@@ -67,6 +75,10 @@ class ShapeCache : public std::enable_shared_from_this<ShapeCache> {
     explicit operator bool() const { return st_ != nullptr; }
     void reset();
 
+    // The columns of the statement's result: those kept with its shape, or
+    // read from the engine (and kept) when there are none yet.
+    std::shared_ptr<const ResultColumns> columns();
+
    private:
     friend class ShapeCache;
     sqlite3_stmt* st_ = nullptr;
@@ -89,6 +101,7 @@ class ShapeCache : public std::enable_shared_from_this<ShapeCache> {
     std::string shape;
     Stmt stmt;  // null: the shape does not compile
     bool busy = false;
+    std::shared_ptr<const ResultColumns> columns;  // set on first use as a result
   };
 
   bool Bind(sqlite3_stmt* st);

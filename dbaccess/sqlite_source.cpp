@@ -21,6 +21,7 @@ class SqliteSourceRecordset : public SourceRecordset {
     const int n = sqlite3_column_count(st_.get());
     families_ = Families(st_.get());
     row_.resize(n);
+    read_.assign(n, 0);
     names_.resize(n);
     tables_.resize(n);
     for (int i = 0; i < n; ++i) {
@@ -71,6 +72,12 @@ class SqliteSourceRecordset : public SourceRecordset {
     CheckOpen();
     if (eof_) throw Error("No current record.");
     CheckIndex(index);
+    // Read when first asked for: most queries select every column and the
+    // run reads only some of them.
+    if (read_[index] != count_) {
+      ReadColumn(st_.get(), index, families_[index], &row_[index]);
+      read_[index] = count_;
+    }
     return row_[index];
   }
 
@@ -92,9 +99,7 @@ class SqliteSourceRecordset : public SourceRecordset {
   void Step() {
     int rc = sqlite3_step(st_.get());
     if (rc == SQLITE_ROW) {
-      ++count_;
-      const int n = static_cast<int>(row_.size());
-      for (int i = 0; i < n; ++i) ReadColumn(st_.get(), i, families_[i], &row_[i]);
+      ++count_;  // every column read for the row before is now stale
     } else if (rc == SQLITE_DONE) {
       eof_ = true;
       sqlite3_reset(st_.get());  // ends the read transaction early
@@ -119,7 +124,11 @@ class SqliteSourceRecordset : public SourceRecordset {
   std::vector<std::string> bare_;    // as the result names them
   std::vector<std::string> tables_;  // table of origin, empty for expressions
   std::vector<Family> families_;
-  std::vector<Value> row_;
+  // The row as read so far; read_ holds, per column, the row number
+  // (count_) its value in row_ belongs to. Mutable: reading on demand changes
+  // nothing a caller sees.
+  mutable std::vector<Value> row_;
+  mutable std::vector<long long> read_;
   long long count_ = 0;
   bool eof_ = false;
   bool closed_ = false;

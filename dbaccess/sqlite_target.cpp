@@ -79,15 +79,10 @@ class SqliteTargetRecordset : public RecordsetBase {
       query_ = ShapeCache::Lease(Prepare(db_.get(), sql, &tail));
     }
     if (query_) {
-      const int n = sqlite3_column_count(query_.get());
-      std::vector<std::string> names;
-      for (int i = 0; i < n; ++i) {
-        const char* name = sqlite3_column_name(query_.get(), i);
-        names.emplace_back(name ? name : "");
-      }
-      families_ = Families(query_.get());
-      row_.assign(n, Value());
-      SetNames(std::move(names));
+      columns_ = query_.columns();
+      row_.assign(columns_->families.size(), Value());
+      read_.assign(columns_->families.size(), 0);
+      SetNames(columns_->names);
     }
     mode_ = Mode::Result;
     try {
@@ -107,6 +102,12 @@ class SqliteTargetRecordset : public RecordsetBase {
     RequireIndex(index, row_.size());
     if (mode_ == Mode::Result) {
       if (eof_) throw Error(kNoCurrentRecord);
+      // Read when first asked for: a query of every column is mostly read
+      // for one or two of them.
+      if (read_[index] != row_number_) {
+        ReadColumn(query_.get(), index, columns_->families[index], &row_[index]);
+        read_[index] = row_number_;
+      }
       return row_[index];
     }
     if (!has_row_) throw Error(kNoCurrentRecord);
@@ -152,7 +153,8 @@ class SqliteTargetRecordset : public RecordsetBase {
   void Reset() {
     mode_ = Mode::Closed;
     ClearNames();
-    families_.clear();
+    columns_.reset();
+    read_.clear();
     row_.clear();
     set_.clear();
     inserts_.clear();
@@ -170,8 +172,7 @@ class SqliteTargetRecordset : public RecordsetBase {
     int rc = sqlite3_step(query_.get());
     if (rc == SQLITE_ROW) {
       eof_ = false;
-      const int n = static_cast<int>(row_.size());
-      for (int i = 0; i < n; ++i) ReadColumn(query_.get(), i, families_[i], &row_[i]);
+      ++row_number_;  // every column of the row before is now stale
     } else if (rc == SQLITE_DONE) {
       eof_ = true;
       sqlite3_reset(query_.get());  // releases the read lock while the result stays open
@@ -239,15 +240,20 @@ class SqliteTargetRecordset : public RecordsetBase {
       sqlite3_clear_bindings(st);
       throw e;
     }
+    // Every parameter is bound again for the next row, so the bindings are
+    // left as they are; they point into row_, which the engine no longer reads.
     sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
     pending_ = false;
   }
 
   Connection db_;
   std::shared_ptr<ShapeCache> shapes_;
-  std::vector<Family> families_;  // result columns
-  std::vector<Value> row_;        // the current result row, or the pending row
+  std::shared_ptr<const ResultColumns> columns_;  // of the open result
+  mutable std::vector<Value> row_;  // the current result row as read so far, or the pending row
+  // The result row whose value each slot of row_ holds; row_number_ is the
+  // current one. Mutable: reading a column on demand changes no state seen.
+  mutable std::vector<unsigned long long> read_;
+  unsigned long long row_number_ = 0;
   std::vector<bool> set_;         // columns of the pending row given a value
   ShapeCache::Lease query_;
   std::map<std::vector<bool>, Stmt> inserts_;
