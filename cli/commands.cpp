@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <charconv>
 #include <chrono>
 #include <optional>
 
@@ -40,6 +41,24 @@ void RefuseSameDatabase(const std::string& source, const std::string& target) {
                      "); the run reads one account set and writes another");
 }
 
+// A number option's text must be a whole number before its range is
+// checked; and CLI11 would read -1 as 2^64-1 for an unsigned one.
+CLI::Validator WholeNumber(bool negative_allowed) {
+  return CLI::Validator(
+      [negative_allowed](std::string& value) -> std::string {
+        const std::size_t digits = value.starts_with('-') ? 1 : 0;
+        if (value.size() == digits || value.find_first_not_of("0123456789", digits) != std::string::npos)
+          return "Value " + value + " is not a whole number";
+        if (digits && !negative_allowed) return "Value " + value + " is negative";
+        // CLI11 would take a number past 64 bits as the largest one.
+        std::uint64_t n = 0;
+        if (std::from_chars(value.data() + digits, value.data() + value.size(), n).ec != std::errc())
+          return "Value " + value + " is too large";
+        return {};
+      },
+      "");
+}
+
 // The lock wait both database commands take.
 void AddWaitOption(CLI::App* command, int* seconds) {
   command
@@ -47,7 +66,12 @@ void AddWaitOption(CLI::App* command, int* seconds) {
                    "Wait SECONDS (0 to 86400) for another program's lock on a database file before refusing it")
       ->type_name("SECONDS")
       ->capture_default_str()
+      ->check(WholeNumber(true))
       ->check(CLI::Range(0, 86400).description(""));
+}
+
+std::string Plural(long long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal"; }
@@ -271,7 +295,8 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     report.PrintTable(out);
     // Each check is in the JSON summary; the differences go to stderr.
     if (proof && proof->ok())
-      out << "Reconciled with the source: " << proof->checked.size() << " checks, no differences.\n";
+      out << "Reconciled with the source: " << Plural(static_cast<long long>(proof->checked.size()), "check", "checks")
+          << ", no differences.\n";
   }
   if (signal != 0) {
     err << "apupgrade: interrupted by " << SignalName(signal) << ": " << outcome << '\n';
@@ -365,8 +390,9 @@ int Sample(const std::string& path, long long lines, std::uint64_t seed, std::os
     return 2;
   }
   out << path << ": 8.12 account set with " << counts.sales_lines << " sales and "
-      << counts.purchase_lines << " purchase invoice lines (" << counts.continuation_lines
-      << " on continuation invoices), " << counts.detail_rows << " ledger lines\n";
+      << Plural(counts.purchase_lines, "purchase invoice line", "purchase invoice lines") << " ("
+      << counts.continuation_lines << " on continuation invoices), "
+      << Plural(counts.detail_rows, "ledger line", "ledger lines") << '\n';
   return 0;
 }
 
@@ -535,16 +561,12 @@ int Main(int argc, char** argv) {
   s->add_option("--lines", lines, "About N invoice lines (1 to 1000000000), half sales, half purchases")
       ->type_name("N")
       ->capture_default_str()
+      ->check(WholeNumber(true))
       ->check(CLI::Range(1LL, 1000000000LL).description(""));
   s->add_option("--seed", seed, "Seed (0 or more); the same seed gives the same account set")
       ->type_name("N")
       ->capture_default_str()
-      ->check(CLI::Validator(
-          [](std::string& value) {
-            // CLI11 would read -1 as 2^64-1.
-            return value.starts_with('-') ? "Value " + value + " is negative" : std::string();
-          },
-          ""));
+      ->check(WholeNumber(false));
   s->add_flag("-q,--quiet", sample_quiet, "Print nothing on success");
   s->footer("Example:\n  apupgrade sample ledger812.db --lines 100000 --seed 7\n");
 

@@ -44,7 +44,7 @@ if(HELP2MAN)
     OUTPUT ${PROJECT_BINARY_DIR}/apupgrade.1
     COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:apupgrade> -DOUT=${man_commands}
             -P ${PROJECT_SOURCE_DIR}/packaging/man_commands.cmake
-    COMMAND ${HELP2MAN} --no-info --section=1 --source=velaccap
+    COMMAND ${HELP2MAN} --no-info --section=1
             "--name=upgrade the receivables and payables ledger of an account set from 8.12 to 8.20"
             --include=${man_commands} --output=${PROJECT_BINARY_DIR}/apupgrade.1 $<TARGET_FILE:apupgrade>
     DEPENDS apupgrade ${PROJECT_SOURCE_DIR}/packaging/man_commands.cmake
