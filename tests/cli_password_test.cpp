@@ -158,52 +158,73 @@ TEST(CliPassword, InTheConnectionStringItIsMaskedWholeInEveryMessage) {
             "APUPGRADE_ODBC_PASSWORD instead\n");
 }
 
-// Asked on a real terminal: the prompt names the target, the answer is not
-// echoed, and it reaches the driver.
-TEST(CliPassword, AskedOnTheTerminalWithoutEcho) {
-  Workspace ws;
-  ASSERT_EQ(ws.Run("", "sample src.db --lines 100 -q").code, 0);
-  ASSERT_EQ(ws.Run("", "new-target tgt.db -q").code, 0);
-  const std::string cs = "DRIVER={VelSQLite3};Database=" + ws.file("tgt.db");
-  const std::string target = "odbc:" + cs;
-
+// Runs the tool on a terminal of its own in `ws`'s folder; when `prompt`
+// appears, types `answer`. Returns all the terminal showed; the exit code in
+// `code`.
+std::string OnTerminal(const Workspace& ws, const std::vector<std::string>& args, const std::string& prompt,
+                       const std::string& answer, int* code) {
   winsize size{};
   size.ws_row = 24;
   size.ws_col = 120;
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  ASSERT_GE(pid, 0);
+  if (pid < 0) return "forkpty failed";
   if (pid == 0) {
     if (chdir(ws.path().c_str()) != 0) _exit(127);
     setenv("ODBCSYSINI", ws.path().c_str(), 1);
     setenv("ODBCINI", ws.file("odbc.ini").c_str(), 1);
     unsetenv("APUPGRADE_ODBC_PASSWORD");
-    execl(VELACCAP_BINARY_DIR "/apupgrade", "apupgrade", "migrate", "src.db", target.c_str(), "--password-prompt",
-          "--summary", "run.json", static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(VELACCAP_BINARY_DIR "/apupgrade")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
     _exit(127);
   }
-  const std::string prompt = "Password for " + target + ": ";
   std::string seen;
   char buffer[4096];
-  bool answered = false;
+  bool answered = prompt.empty();
   for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);) {
     if (n > 0) seen.append(buffer, n);
     if (!answered && seen.find(prompt) != std::string::npos) {
-      const std::string answer = "top}secret;x\n";
-      ASSERT_EQ(write(master, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+      if (write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
       answered = true;
     }
   }
   close(master);
   int status = 0;
   waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return seen;
+}
+
+// Asked on a real terminal: the prompt names the target, the answer is not
+// echoed, and it reaches the driver. Written in the string, the password
+// stays off the terminal, live progress line included.
+TEST(CliPassword, AskedOnTheTerminalWithoutEcho) {
+  Workspace ws;
+  ASSERT_EQ(ws.Run("", "sample src.db --lines 300 -q").code, 0);
+  ASSERT_EQ(ws.Run("", "new-target tgt.db -q").code, 0);
+  ASSERT_EQ(ws.Run("", "new-target own.db -q").code, 0);
+  const std::string cs = "DRIVER={VelSQLite3};Database=" + ws.file("tgt.db");
+  const std::string target = "odbc:" + cs;
+
+  const std::string prompt = "Password for " + target + ": ";
+  int code = -1;
+  std::string seen = OnTerminal(ws, {"migrate", "src.db", target, "--password-prompt", "--summary", "run.json"},
+                                prompt, "top}secret;x\n", &code);
+  EXPECT_EQ(code, 0) << seen;
   EXPECT_TRUE(seen.starts_with(prompt + "\r\n")) << seen;  // the newline echoed, nothing else
   EXPECT_NE(seen.find("Reconciled with the source"), std::string::npos) << seen;
   ExpectNoPassword("terminal", seen);
   ExpectNoPassword("summary", Slurp(ws.file("run.json")));
   EXPECT_EQ(ws.Connects(), (std::vector<std::string>{TraceOf(cs + ";PWD={top}}secret;x}", cs + ";PWD=************;x}")}));
   EXPECT_EQ(Query(ws.file("tgt.db"), "SELECT count(*) > 0 FROM SaleBillVouchs"), (testsupport::Rows{{"1"}}));
+
+  const std::string own = "odbc:DRIVER={VelSQLite3};Database=" + ws.file("own.db") + ";PWD={top}}secret;x}";
+  seen = OnTerminal(ws, {"migrate", "src.db", own}, "", "", &code);
+  EXPECT_EQ(code, 0) << seen;
+  EXPECT_NE(seen.find("\rstep 1 of 21  Ap_AlarmSet"), std::string::npos) << seen;
+  ExpectNoPassword("terminal", seen);
 }
 
 }  // namespace
