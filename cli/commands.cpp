@@ -400,7 +400,7 @@ namespace {
 
 constexpr const char* kTool = "apupgrade";
 
-// The metavariables of the two databases, as the help shows them.
+// What each of the two databases may be, as the help says it.
 constexpr const char* kSourceHelp = "8.12 account set: a SQLite file, or an Access .mdb/.accdb file";
 constexpr const char* kTargetHelp =
     "8.20 account set: an existing SQLite file, or odbc:<connection string> (its password may instead come "

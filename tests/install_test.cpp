@@ -136,10 +136,11 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
     EXPECT_NE(man.find("apupgrade " VELACCAP_VERSION), std::string::npos);
     EXPECT_NE(man.find(".SS migrate"), std::string::npos);
   }
-  // Completion of the commands and of a command's options.
-  r = Shell(dir.path(), "bash -c 'source \"" + prefix +
-                            "/share/bash-completion/completions/apupgrade\"; COMP_WORDS=(apupgrade mi); COMP_CWORD=1; "
-                            "_apupgrade; echo \"${COMPREPLY[*]}\"; COMP_WORDS=(apupgrade sample x.db --l); "
+  // Completion of the commands and of a command's options, read from the
+  // installed tool's help.
+  r = Shell(dir.path(), HostEnvironment() + "T='" + prefix + "/bin/apupgrade' bash -c 'source \"" + prefix +
+                            "/share/bash-completion/completions/apupgrade\"; COMP_WORDS=(\"$T\" mi); COMP_CWORD=1; "
+                            "_apupgrade; echo \"${COMPREPLY[*]}\"; COMP_WORDS=(\"$T\" sample x.db --l); "
                             "COMP_CWORD=3; _apupgrade; echo \"${COMPREPLY[*]}\"'");
   EXPECT_EQ(r.out, "migrate\n--lines\n");
 
