@@ -45,7 +45,8 @@ class Report {
     for (auto& [kind, n] : warnings_) {
       if (!kind.starts_with(table + "\t") || n <= options_.max_warnings_per_kind) continue;
       out_->push_back({Severity::kWarning, step, table, "",
-                       std::to_string(n - options_.max_warnings_per_kind) + " more rows: " +
+                       std::to_string(n - options_.max_warnings_per_kind) +
+                           (n - options_.max_warnings_per_kind == 1 ? " more row: " : " more rows: ") +
                            kind.substr(table.size() + 1),
                        false});
       n = 0;

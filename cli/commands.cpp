@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <charconv>
 #include <chrono>
 #include <optional>
 
@@ -16,9 +17,12 @@
 #include "check/trial.h"
 #include "cli/account_set.h"
 #include "cli/output_file.h"
+#include "cli/password.h"
 #include "cli/run_guard.h"
 #include "cli/sample.h"
 #include "cli/summary.h"
+#include "cli/version.h"
+#include "dbaccess/odbc_connection_string.h"
 #include "progress/run_report.h"
 #include "reconcile/reconcile.h"
 #include "velaccap/clsAPA812.h"
@@ -37,34 +41,57 @@ void RefuseSameDatabase(const std::string& source, const std::string& target) {
                      "); the run reads one account set and writes another");
 }
 
+// A number option's text must be a whole number before its range is
+// checked; and CLI11 would read -1 as 2^64-1 for an unsigned one.
+CLI::Validator WholeNumber(bool negative_allowed) {
+  return CLI::Validator(
+      [negative_allowed](std::string& value) -> std::string {
+        const std::size_t digits = value.starts_with('-') ? 1 : 0;
+        if (value.size() == digits || value.find_first_not_of("0123456789", digits) != std::string::npos)
+          return "Value " + value + " is not a whole number";
+        if (digits && !negative_allowed) return "Value " + value + " is negative";
+        // CLI11 would take a number past 64 bits as the largest one.
+        std::uint64_t n = 0;
+        if (std::from_chars(value.data() + digits, value.data() + value.size(), n).ec != std::errc())
+          return "Value " + value + " is too large";
+        return {};
+      },
+      "");
+}
+
 // The lock wait both database commands take.
 void AddWaitOption(CLI::App* command, int* seconds) {
   command
       ->add_option("--wait", *seconds,
-                   "Wait this long for another program's lock on a database file before refusing it")
-      ->option_text("SECONDS")
+                   "Wait SECONDS (0 to 86400) for another program's lock on a database file before refusing it")
+      ->type_name("SECONDS")
       ->capture_default_str()
-      ->check(CLI::Range(0, 86400));
+      ->check(WholeNumber(true))
+      ->check(CLI::Range(0, 86400).description(""));
+}
+
+std::string Plural(long long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal"; }
 
 // Ends the target's transaction after a run that did not succeed, keeping its
 // work only when asked to. Returns what became of the target, for the user.
-std::string EndFailedRun(TargetConnection& target, const std::string& name, bool keep) {
+std::string EndFailedRun(TargetConnection& target, const std::string& name, bool keep, const std::string& label) {
   if (!target.InTransaction())
     return "the engine rolled back the run's work itself on this error; " + name + " is as it was";
   if (keep) {
     try {
       target.Commit();
-      return "--no-atomic: the work done before the failure was kept in " + name;
+      return label + ": the work done before the failure was kept in " + name;
     } catch (const std::exception& e) {
       std::string why = e.what();
       try {
         target.Rollback();
       } catch (const std::exception&) {
       }
-      return "--no-atomic: the work done could not be kept (" + why + "); " + name + " is as it was";
+      return label + ": the work done could not be kept (" + why + "); " + name + " is as it was";
     }
   }
   try {
@@ -75,6 +102,24 @@ std::string EndFailedRun(TargetConnection& target, const std::string& name, bool
            " from its journal when it is next opened";
   }
   return "the run was rolled back; " + name + " is as it was";
+}
+
+// The target to connect to: an ODBC connection string gets the password
+// given apart from it.
+std::string ConnectName(const std::string& target, const std::string& password) {
+  constexpr std::string_view kOdbc = "odbc:";
+  if (password.empty() || !target.starts_with(kOdbc)) return target;
+  return std::string(kOdbc) + AddOdbcPassword(std::string_view(target).substr(kOdbc.size()), password);
+}
+
+nlohmann::json ReconciliationJson(const reconcile::Result& proof) {
+  nlohmann::json rec;
+  rec["ok"] = proof.ok();
+  rec["checked"] = proof.checked;
+  rec["differences"] = nlohmann::json::array();
+  for (const reconcile::Difference& d : proof.differences)
+    rec["differences"].push_back({{"table", d.table}, {"what", d.what}, {"source", d.source}, {"target", d.target}});
+  return rec;
 }
 
 }  // namespace
@@ -90,7 +135,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   std::ostream trace(nullptr);
   try {
     // Nothing is opened for writing before the paths are known to be safe.
-    if (file_target) RefuseSameDatabase(options.source, options.target);
+    if (file_target && options.checks) RefuseSameDatabase(options.source, options.target);
     std::vector<std::string> databases{options.source};
     if (file_target) databases.push_back(options.target);
     if (!options.trace.empty()) CheckOutputPath(options.trace, "trace", databases);
@@ -100,7 +145,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
         throw InputError("the summary file and the trace file are the same file " + options.summary);
     }
     source = OpenSource(options.source, open_options);
-    target = OpenTarget(options.target, open_options);
+    target = OpenTarget(ConnectName(options.target, options.odbc_password), open_options);
     // Created before the target's journal exists, so that nothing the tool
     // opens for writing can be the engine's file.
     if (!options.trace.empty()) {
@@ -112,7 +157,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     if (!options.summary.empty()) summary_file = std::make_unique<OutputFile>(options.summary, "summary");
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
-    RequireFit(*source, options.source, *target, options.target);
+    if (options.checks) RequireFit(*source, options.source, *target, options.target);
   } catch (const std::exception& e) {
     if (target) {
       try {
@@ -121,6 +166,9 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       }
     }
     err << "apupgrade: " << e.what() << '\n';
+    if (options.summary_json)
+      *options.summary_json = {{"source", options.source}, {"target", target_name}, {"status", "refused"},
+                               {"exit_code", 2}, {"error", e.what()}};
     return 2;
   }
 
@@ -142,7 +190,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     tgt = target_layers.back().get();
   }
   if (options.faults) layer(options.faults->WrapSource(*src), options.faults->WrapTarget(*tgt));
-  RunGuard guard;
+  RunGuard guard(options.cancel);
   layer(guard.WrapSource(*src), guard.WrapTarget(*tgt));
   if (trace_file) layer(TraceSource(*src, trace), TraceTarget(*tgt, trace));
 
@@ -152,15 +200,18 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   report_options.live = options.live ? *options.live : progress::LiveOnStderr(options.quiet);
   report_options.count_on = source.get();  // below the trace, which keeps to the run
   report_options.start = start;
+  report_options.observer = options.observer;
   std::unique_ptr<progress::RunReport> report_holder;
 
   clsAPA812 component;
   bool ok;
   std::string failure;
   int signal = 0;
+  bool cancelled = false;
   std::optional<reconcile::Result> proof;
   {
-    SignalWatch signals;
+    std::optional<SignalWatch> signals;
+    if (options.watch_signals) signals.emplace();
     // Its count queries may take a while on a large source: an interrupt
     // there is noted too.
     report_holder = std::make_unique<progress::RunReport>(*src, *tgt, report_options);
@@ -179,7 +230,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     }
     // The proof reads the run's own writes, before they are committed, on
     // the databases themselves: the trace keeps to the run.
-    if (ok && options.verify && SignalWatch::Received() == 0) {
+    if (ok && options.verify && SignalWatch::Received() == 0 && !(options.cancel && options.cancel->load())) {
       try {
         proof = reconcile::Reconcile(*source, *target,
                                      {report_holder->added_into(progress::Family::kSales),
@@ -190,7 +241,8 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       }
     }
     signal = SignalWatch::Received();
-    const bool keep = ok && signal == 0 && (!proof || proof->ok() || !options.atomic);
+    cancelled = options.cancel && options.cancel->load();
+    const bool keep = ok && signal == 0 && !cancelled && (!proof || proof->ok() || !options.atomic);
     if (keep) {
       try {
         target->Commit();
@@ -201,19 +253,19 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     }
   }
 
-  const bool mismatch = ok && signal == 0 && proof && !proof->ok();
+  const bool mismatch = ok && signal == 0 && !cancelled && proof && !proof->ok();
   std::string outcome;
-  if (signal != 0) {
-    outcome = EndFailedRun(*target, target_name, false);
+  if (signal != 0 || cancelled) {
+    outcome = EndFailedRun(*target, target_name, false, options.keep_label);
   } else if (mismatch) {
-    outcome = options.atomic ? EndFailedRun(*target, target_name, false)
-                             : "--no-atomic: the run's work was kept in " + target_name;
+    outcome = options.atomic ? EndFailedRun(*target, target_name, false, options.keep_label)
+                             : options.keep_label + ": the run's work was kept in " + target_name;
   } else if (!ok) {
     if (guard.failed_side() == RunGuard::Side::kTarget && failure.find(target_name) == std::string::npos)
       failure = "target " + target_name + ": " + failure;
     else if (guard.failed_side() == RunGuard::Side::kSource)
       failure = "source " + options.source + ": " + failure;
-    outcome = EndFailedRun(*target, target_name, !options.atomic);
+    outcome = EndFailedRun(*target, target_name, !options.atomic, options.keep_label);
   }
   try {
     if (trace_file) trace.flush();
@@ -222,8 +274,8 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   }
 
   const progress::RunReport& report = *report_holder;
-  const bool succeeded = ok && signal == 0 && !mismatch;
-  const int code = signal != 0 ? 128 + signal : mismatch ? 3 : succeeded ? 0 : 1;
+  const bool succeeded = ok && signal == 0 && !cancelled && !mismatch;
+  const int code = signal != 0 ? 128 + signal : cancelled ? kCancelled : mismatch ? 3 : succeeded ? 0 : 1;
   std::string problem;
   if (!succeeded) {
     // Close everything, then let the engine recover whatever the failure
@@ -243,10 +295,13 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     report.PrintTable(out);
     // Each check is in the JSON summary; the differences go to stderr.
     if (proof && proof->ok())
-      out << "Reconciled with the source: " << proof->checked.size() << " checks, no differences.\n";
+      out << "Reconciled with the source: " << Plural(static_cast<long long>(proof->checked.size()), "check", "checks")
+          << ", no differences.\n";
   }
   if (signal != 0) {
     err << "apupgrade: interrupted by " << SignalName(signal) << ": " << outcome << '\n';
+  } else if (cancelled) {
+    err << "apupgrade: cancelled by the host: " << outcome << '\n';
   } else if (mismatch) {
     err << "apupgrade: the target does not reconcile with the source:\n";
     for (const reconcile::Difference& d : proof->differences)
@@ -259,21 +314,24 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   if (!problem.empty())
     err << "apupgrade: " << target_name << ": after the failure the engine's quick check reports: " << problem << '\n';
 
-  if (summary_file) {
-    nlohmann::json doc = report.ToJson();
-    doc["status"] = signal != 0 ? "interrupted" : mismatch ? "mismatch" : succeeded ? "succeeded" : "failed";
+  nlohmann::json doc;
+  if (summary_file || options.summary_json) {
+    doc = report.ToJson();
+    doc["status"] = signal != 0 ? "interrupted"
+                    : cancelled ? "cancelled"
+                    : mismatch  ? "mismatch"
+                    : succeeded ? "succeeded"
+                                : "failed";
     doc["exit_code"] = code;
-    if (!succeeded) doc["error"] = signal != 0 ? std::string("interrupted by ") + SignalName(signal) : failure;
+    if (!succeeded)
+      doc["error"] = signal != 0 ? std::string("interrupted by ") + SignalName(signal)
+                     : cancelled ? std::string("cancelled by the host")
+                                 : failure;
     if (!outcome.empty()) doc["target_after"] = outcome;
-    if (proof) {
-      nlohmann::json rec;
-      rec["ok"] = proof->ok();
-      rec["checked"] = proof->checked;
-      rec["differences"] = nlohmann::json::array();
-      for (const reconcile::Difference& d : proof->differences)
-        rec["differences"].push_back({{"table", d.table}, {"what", d.what}, {"source", d.source}, {"target", d.target}});
-      doc["reconciliation"] = std::move(rec);
-    }
+    if (proof) doc["reconciliation"] = ReconciliationJson(*proof);
+    if (options.summary_json) *options.summary_json = doc;
+  }
+  if (summary_file) {
     try {
       WriteJson(*summary_file, doc);
     } catch (const std::exception& e) {
@@ -291,7 +349,8 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     if (file_target) RefuseSameDatabase(options.source, options.target);
     const OpenOptions open_options{options.wait_seconds * 1000, true};
     std::unique_ptr<SourceDatabase> source = OpenSource(options.source, open_options);
-    std::unique_ptr<TargetConnection> target = OpenTarget(options.target, open_options);
+    std::unique_ptr<TargetConnection> target =
+        OpenTarget(ConnectName(options.target, options.odbc_password), open_options);
     check::Options check_options;
     check_options.compare = file_target ? check::TextCompare::kExact : check::TextCompare::kSqlServer;
     problems = check::FindProblems(*source, *target, check_options);
@@ -331,76 +390,239 @@ int Sample(const std::string& path, long long lines, std::uint64_t seed, std::os
     return 2;
   }
   out << path << ": 8.12 account set with " << counts.sales_lines << " sales and "
-      << counts.purchase_lines << " purchase invoice lines (" << counts.continuation_lines
-      << " on continuation invoices), " << counts.detail_rows << " ledger lines\n";
+      << Plural(counts.purchase_lines, "purchase invoice line", "purchase invoice lines") << " ("
+      << counts.continuation_lines << " on continuation invoices), "
+      << Plural(counts.detail_rows, "ledger line", "ledger lines") << '\n';
   return 0;
 }
 
+namespace {
+
+constexpr const char* kTool = "apupgrade";
+
+// What each of the two databases may be, as the help says it.
+constexpr const char* kSourceHelp = "8.12 account set: a SQLite file, or an Access .mdb/.accdb file";
+constexpr const char* kTargetHelp =
+    "8.20 account set: an existing SQLite file, or odbc:<connection string> (its password may instead come "
+    "from APUPGRADE_ODBC_PASSWORD or --password-prompt)";
+
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0    success\n"
+    "  1    the migration failed; without --no-atomic the target is as it was\n"
+    "  2    bad usage, or a database or file that cannot be used; nothing was written\n"
+    "  3    the target does not reconcile with the source; rolled back unless --no-atomic\n"
+    "  130  interrupted by SIGINT (143: SIGTERM); rolled back\n";
+
+constexpr const char* kFooter =
+    "Examples:\n"
+    "  apupgrade sample ledger812.db --lines 10000\n"
+    "  apupgrade new-target ledger820.db\n"
+    "  apupgrade check ledger812.db ledger820.db\n"
+    "  apupgrade migrate ledger812.db ledger820.db --summary run.json\n"
+    "  APUPGRADE_ODBC_PASSWORD=... apupgrade migrate Ufdata812.mdb 'odbc:DSN=ufdata;UID=upgrade'\n"
+    "\n"
+    "Exit codes:\n"
+    "  0    success (check: migrate would run to its end)\n"
+    "  1    the migration failed (check: migrate would stop)\n"
+    "  2    bad usage, or a database or file that cannot be used; nothing was written\n"
+    "  3    the target does not reconcile with the source\n"
+    "  130  interrupted by SIGINT (143: SIGTERM); rolled back\n"
+    "\n"
+    "Environment:\n"
+    "  APUPGRADE_ODBC_PASSWORD  the password of an odbc: target whose connection string has\n"
+    "                           no PWD (the command line is visible to every user in ps)\n"
+    "\n"
+    "Run 'apupgrade COMMAND --help' for the options of a command.";
+
+// A command of the tool: its parser and what runs when it is given.
+struct Command {
+  CLI::App* parser;
+  std::function<int()> run;
+};
+
+// A parse error as one line naming the command, then where help is.
+int UsageError(const std::string& command, const std::string& message) {
+  const std::string who = command.empty() ? "" : command + ": ";
+  std::cerr << kTool << ": " << who << message << '\n'
+            << kTool << ": see '" << kTool << (command.empty() ? "" : " " + command) << " --help'\n";
+  return 2;
+}
+
+// A required argument; its name says what it takes (CLI11 would add TEXT).
+CLI::Option* Positional(CLI::App* app, const char* name, std::string& into, const char* help) {
+  return app->add_option(name, into, help)->required()->type_name("");
+}
+
+// Where a quiet command's report goes.
+std::ostream& NullOut() {
+  static std::ostream null(nullptr);
+  return null;
+}
+
+void AddPasswordPrompt(CLI::App* command, bool* prompt) {
+  command->add_flag("--password-prompt", *prompt,
+                    "Ask on the terminal (without echo) for the password of an odbc: TARGET whose connection "
+                    "string has no PWD");
+}
+
+}  // namespace
+
 int Main(int argc, char** argv) {
   CLI::App app{"apupgrade: upgrades the receivables and payables ledger of an account set "
-               "from release 8.12 to release 8.20"};
-  app.require_subcommand(1);
+               "from release 8.12 to release 8.20",
+               kTool};
+  app.set_version_flag("-V,--version", [] { return VersionText(); }, "Print the version of the tool and of "
+                       "SQLite, unixODBC and libmdb, and exit");
+  app.footer(kFooter);
+  app.get_formatter()->label("REQUIRED", "");
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  std::vector<Command> commands;
+  // A command registers its parser and what it runs; Main finds the one given.
+  auto add = [&](const char* name, const char* description, std::function<int()> run) {
+    CLI::App* parser = app.add_subcommand(name, description)->group("Commands");
+    commands.push_back({parser, std::move(run)});
+    return parser;
+  };
 
   MigrateOptions migrate;
-  bool no_atomic = false;
-  CLI::App* m = app.add_subcommand("migrate", "Migrate the ledger of SOURCE (8.12) into TARGET (8.20)");
-  m->add_option("SOURCE", migrate.source, "8.12 account set: a SQLite file, or an Access .mdb/.accdb file")
-      ->required();
-  m->add_option("TARGET", migrate.target,
-                "8.20 account set: an existing SQLite file, or odbc:<connection string>")
-      ->required();
+  bool no_atomic = false, no_verify = false, migrate_prompt = false;
+  CLI::App* m = add("migrate", "Migrate the ledger of SOURCE (8.12) into TARGET (8.20)", [&] {
+    migrate.atomic = !no_atomic;
+    migrate.verify = !no_verify;
+    try {
+      migrate.odbc_password = OdbcPassword(migrate.target, migrate_prompt);
+    } catch (const std::exception& e) {
+      std::cerr << kTool << ": " << e.what() << '\n';
+      return 2;
+    }
+    return Migrate(migrate, std::cout, std::cerr);
+  });
+  Positional(m, "SOURCE", migrate.source, kSourceHelp);
+  Positional(m, "TARGET", migrate.target, kTargetHelp);
   m->add_flag("--no-atomic", no_atomic,
-              "No enclosing transaction: a failed run leaves the target as far as it got");
-  m->add_option("--trace", migrate.trace, "Write every database operation of the run to FILE")->option_text("FILE");
-  m->add_flag("-q,--quiet", migrate.quiet, "No progress and no closing summary; errors only");
-  m->add_flag("!--no-verify", migrate.verify,
+              "Keep the work done before a failure (the steps before the failing one, that one in part) instead "
+              "of rolling the run back; the run is still committed in one go at its end, so an error on which "
+              "the engine rolls back by itself, a failed commit and an interrupt keep nothing");
+  m->add_option("--trace", migrate.trace, "Write every database operation of the run to FILE")->type_name("FILE");
+  m->add_flag("-q,--quiet", migrate.quiet, "No progress line and no closing table; errors only");
+  m->add_flag("--no-verify", no_verify,
               "Do not reconcile the target with the source before committing the run");
-  m->add_option("--summary", migrate.summary, "Write the run's summary to FILE as JSON")->option_text("FILE");
+  m->add_option("--summary", migrate.summary, "Write the run's counts, reconciliation and outcome to FILE as JSON")
+      ->type_name("FILE");
   AddWaitOption(m, &migrate.wait_seconds);
+  AddPasswordPrompt(m, &migrate_prompt);
+  m->footer(std::string("Example:\n  apupgrade migrate ledger812.db ledger820.db --trace run.trace --summary "
+                        "run.json\n\n") +
+            kExitCodes);
 
   CheckOptions check_options;
-  CLI::App* c = app.add_subcommand(
-      "check", "Read SOURCE and TARGET, write nothing, and list every problem on which migrate would stop");
-  c->add_option("SOURCE", check_options.source, "8.12 account set: a SQLite file, or an Access .mdb/.accdb file")
-      ->required();
-  c->add_option("TARGET", check_options.target,
-                "8.20 account set: an existing SQLite file, or odbc:<connection string>")
-      ->required();
+  bool check_prompt = false, no_trial = false;
+  CLI::App* c = add("check", "Read SOURCE and TARGET, write nothing, and list every problem on which migrate would stop",
+                    [&] {
+                      check_options.trial = !no_trial;
+                      try {
+                        check_options.odbc_password = OdbcPassword(check_options.target, check_prompt);
+                      } catch (const std::exception& e) {
+                        std::cerr << kTool << ": " << e.what() << '\n';
+                        return 2;
+                      }
+                      return Check(check_options, std::cout, std::cerr);
+                    });
+  Positional(c, "SOURCE", check_options.source, kSourceHelp);
+  Positional(c, "TARGET", check_options.target, kTargetHelp);
   c->add_flag("--json", check_options.json, "Write the findings as JSON");
-  c->add_flag("!--no-trial", check_options.trial,
+  c->add_flag("--no-trial", no_trial,
               "Skip the trial run of the whole migration on a scratch copy of a SQLite target (faster, but only "
               "the rules' findings)");
   AddWaitOption(c, &check_options.wait_seconds);
+  AddPasswordPrompt(c, &check_prompt);
+  c->footer("Example:\n  apupgrade check ledger812.db ledger820.db\n\n"
+            "Exit codes:\n"
+            "  0  migrate would run to its end (warnings may be listed)\n"
+            "  1  migrate would stop: the first error is where\n"
+            "  2  a database cannot be used at all; bad usage\n");
 
   std::string new_target;
-  CLI::App* n = app.add_subcommand("new-target", "Create an empty 8.20 SQLite account set");
-  n->add_option("FILE", new_target, "File to create; must not exist")->required();
+  bool new_target_quiet = false;
+  CLI::App* n = add("new-target", "Create FILE as an empty 8.20 SQLite account set",
+                    [&] { return NewTarget(new_target, new_target_quiet ? NullOut() : std::cout, std::cerr); });
+  Positional(n, "FILE", new_target, "File to create; must not exist");
+  n->add_flag("-q,--quiet", new_target_quiet, "Print nothing on success");
 
   std::string sample;
   long long lines = 1000;
   std::uint64_t seed = 1;
-  CLI::App* s = app.add_subcommand("sample", "Write a synthetic 8.12 SQLite account set");
-  s->add_option("FILE", sample, "File to create; must not exist")->required();
-  s->add_option("--lines", lines, "About this many invoice lines")
+  bool sample_quiet = false;
+  CLI::App* s = add("sample", "Write FILE as a synthetic 8.12 SQLite account set", [&] {
+    return Sample(sample, lines, seed, sample_quiet ? NullOut() : std::cout, std::cerr);
+  });
+  Positional(s, "FILE", sample, "File to create; must not exist");
+  s->add_option("--lines", lines, "About N invoice lines (1 to 1000000000), half sales, half purchases")
+      ->type_name("N")
       ->capture_default_str()
-      ->check(CLI::Range(0LL, 1000000000LL));
-  s->add_option("--seed", seed, "Seed; the same seed gives the same account set")->capture_default_str();
+      ->check(WholeNumber(true))
+      ->check(CLI::Range(1LL, 1000000000LL).description(""));
+  s->add_option("--seed", seed, "Seed (0 or more); the same seed gives the same account set")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(WholeNumber(false));
+  s->add_flag("-q,--quiet", sample_quiet, "Print nothing on success");
+  s->footer("Example:\n  apupgrade sample ledger812.db --lines 100000 --seed 7\n");
+
+  // The command named, looked at before CLI11 parses, so that an unknown
+  // one and "help" get their own words.
+  std::string command;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-' && argv[i][1] != '\0') continue;
+    command = argv[i];
+    if (command == "help") {
+      if (i + 1 >= argc) {
+        std::cout << app.help();
+        return 0;
+      }
+      const std::string of = argv[i + 1];
+      for (const Command& c : commands)
+        if (c.parser->get_name() == of) {
+          std::cout << c.parser->help(kTool);
+          return 0;
+        }
+      return UsageError("", "unknown command '" + of + "'");
+    }
+    bool known = false;
+    for (const Command& c : commands) known = known || c.parser->get_name() == command;
+    if (!known) return UsageError("", "unknown command '" + command + "'");
+    break;
+  }
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();  // of the command given, if one was
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    std::cout << app.help("", CLI::AppFormatMode::All);
+    return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what();
+    return 0;
+  } catch (const CLI::ExtrasError&) {
+    const std::vector<std::string> extra = app.remaining(true);
+    const std::string first = extra.empty() ? "" : extra.front();
+    if (first.size() > 1 && first[0] == '-') return UsageError(command, "unknown option '" + first + "'");
+    return UsageError(command, "unexpected argument '" + first + "'");
   } catch (const CLI::ParseError& e) {
-    // Help and version exit 0 through here; every real parse error is usage.
-    int code = app.exit(e, std::cout, std::cerr);
-    return code == 0 ? 0 : 2;
+    return UsageError(command, e.what());
   }
-
-  if (m->parsed()) {
-    migrate.atomic = !no_atomic;
-    return Migrate(migrate, std::cout, std::cerr);
-  }
-  if (c->parsed()) return Check(check_options, std::cout, std::cerr);
-  if (n->parsed()) return NewTarget(new_target, std::cout, std::cerr);
-  return Sample(sample, lines, seed, std::cout, std::cerr);
+  for (const Command& c : commands)
+    if (c.parser->parsed()) return c.run();
+  // No command: the usage, as an error.
+  std::cerr << app.help();
+  return UsageError("", "a command is required: " + [&] {
+    std::string names;
+    for (const Command& c : commands) names += (names.empty() ? "" : ", ") + c.parser->get_name();
+    return names;
+  }());
 }
 
 }  // namespace velaccap::cli

@@ -3,14 +3,17 @@
 // 128 + the signal's number for a run stopped by SIGINT or SIGTERM.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "progress/live_line.h"
+#include <nlohmann/json_fwd.hpp>
 #include <ostream>
 #include <string>
+
+#include "progress/live_line.h"
 
 namespace velaccap {
 class FaultInjector;
@@ -28,6 +31,23 @@ struct MigrateOptions {
   int wait_seconds = 5;  // how long another program's lock on a file is waited on
   bool verify = true;    // reconcile the target with the source before committing
   std::string summary;   // JSON summary file, or empty for none
+  // The password for an ODBC target whose connection string has none (from
+  // the environment or the terminal); never shown.
+  std::string odbc_password;
+  // Identify both databases and refuse the same file twice before writing.
+  bool checks = true;
+  // SIGINT and SIGTERM stop the run (the tool); a host keeps its own.
+  bool watch_signals = true;
+  // Set from another thread (a host): the run stops at its next database
+  // operation, is rolled back, and Migrate returns kCancelled.
+  const std::atomic<bool>* cancel = nullptr;
+  // Told of the run's progress (see progress::ReportOptions::observer).
+  std::function<void(int step, const char* table, long long done, long long to_do)> observer;
+  // When set, receives the JSON summary (as --summary writes it), also for
+  // a refused run.
+  nlohmann::json* summary_json = nullptr;
+  // How messages name a kept failed run.
+  std::string keep_label = "--no-atomic";
   // Where the live progress line goes; unset: stderr when it is a terminal.
   std::optional<progress::LiveOptions> live;
   // Tests only: fails an operation of the run as an engine would, below
@@ -38,6 +58,9 @@ struct MigrateOptions {
   std::function<std::unique_ptr<TargetConnection>(TargetConnection&)> target_layer;
 };
 
+// Migrate's result for a run a host cancelled.
+inline constexpr int kCancelled = 4;
+
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);
 
 struct CheckOptions {
@@ -46,6 +69,7 @@ struct CheckOptions {
   bool json = false;
   int wait_seconds = 5;
   bool trial = true;  // also run the migration on a scratch copy of a SQLite target
+  std::string odbc_password;  // as MigrateOptions::odbc_password
 };
 
 // Reads both databases, writes nothing, lists every problem: exit 0 when

@@ -162,6 +162,7 @@ SignalWatch::~SignalWatch() {
 int SignalWatch::Received() { return g_signal; }
 
 void RunGuard::Check() const {
+  if (cancel_ && cancel_->load()) throw Error("cancelled by the host");
   if (const int sig = g_signal) throw Error(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
 }
 

@@ -5,6 +5,7 @@
 // that the message can name the file.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "velaccap/dbaccess.h"
@@ -28,6 +29,10 @@ class RunGuard {
  public:
   enum class Side { kNone, kSource, kTarget };
 
+  RunGuard() = default;
+  // Also stops the run once `*cancel` is set (by a host, from any thread).
+  explicit RunGuard(const std::atomic<bool>* cancel) : cancel_(cancel) {}
+
   // Layers over the two databases; the guard must outlive them.
   std::unique_ptr<SourceDatabase> WrapSource(SourceDatabase& inner);
   std::unique_ptr<TargetConnection> WrapTarget(TargetConnection& inner);
@@ -37,7 +42,7 @@ class RunGuard {
   // on an interrupt.
   Side failed_side() const { return failed_; }
 
-  // Called by the layers.
+  // Called by the layers: throws when the run is to stop.
   void Check() const;
   void Failed(Side side) {
     if (failed_ == Side::kNone) failed_ = side;
@@ -45,6 +50,7 @@ class RunGuard {
 
  private:
   Side failed_ = Side::kNone;
+  const std::atomic<bool>* cancel_ = nullptr;
 };
 
 }  // namespace velaccap::cli

@@ -3,10 +3,16 @@
 #include <atomic>
 #include <exception>
 #include <new>
+#include <sstream>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "progress/run_report.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/open.h"
+#include "velaccap/version.h"
 
 #define VELACCAP_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -15,6 +21,17 @@ struct VelAccAPObject {
   // Open failures happen before the component runs, so the object keeps
   // the description the host reads here.
   std::string description;
+  std::string summary;  // the last VelAccAP_Migrate's, as JSON
+  std::atomic<bool> cancel{false};
+};
+
+struct VelAccAPOptions {
+  bool atomic = true;
+  bool checks = true;
+  bool verify = true;
+  int wait_seconds = 5;
+  VelAccAPProgress progress = nullptr;
+  void* progress_state = nullptr;
 };
 
 namespace {
@@ -72,3 +89,109 @@ VELACCAP_EXPORT const char* VelAccAP_ErrDescription(VelAccAPObject* obj) {
 }
 
 VELACCAP_EXPORT int VelAccAP_CanUnloadNow(void) { return g_live_objects.load() == 0 ? 0 : 1; }
+
+VELACCAP_EXPORT VelAccAPOptions* VelAccAP_Options_Create(void) { return new (std::nothrow) VelAccAPOptions; }
+VELACCAP_EXPORT void VelAccAP_Options_Destroy(VelAccAPOptions* options) { delete options; }
+VELACCAP_EXPORT void VelAccAP_Options_SetAtomic(VelAccAPOptions* options, int on) {
+  if (options) options->atomic = on != 0;
+}
+VELACCAP_EXPORT void VelAccAP_Options_SetChecks(VelAccAPOptions* options, int on) {
+  if (options) options->checks = on != 0;
+}
+VELACCAP_EXPORT void VelAccAP_Options_SetVerify(VelAccAPOptions* options, int on) {
+  if (options) options->verify = on != 0;
+}
+VELACCAP_EXPORT void VelAccAP_Options_SetWaitSeconds(VelAccAPOptions* options, int seconds) {
+  if (options) options->wait_seconds = seconds < 0 ? 0 : seconds;
+}
+VELACCAP_EXPORT void VelAccAP_Options_SetProgress(VelAccAPOptions* options, VelAccAPProgress progress,
+                                                  void* state) {
+  if (!options) return;
+  options->progress = progress;
+  options->progress_state = state;
+}
+
+namespace {
+
+// The tool's messages are lines that begin with its name; a host gets them
+// without it.
+std::string Description(const std::string& tool_messages) {
+  constexpr std::string_view kPrefix = "apupgrade: ";
+  std::string out;
+  std::istringstream in(tool_messages);
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(kPrefix)) line.erase(0, kPrefix.size());
+    if (!out.empty()) out += '\n';
+    out += line;
+  }
+  return out;
+}
+
+}  // namespace
+
+VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, const char* target,
+                                     const VelAccAPOptions* options) {
+  if (!obj) return VELACCAP_BAD_CALL;
+  obj->description.clear();
+  obj->summary.clear();
+  if (!source || !target) {
+    obj->description = "no source or no target named";
+    obj->cancel = false;
+    return VELACCAP_BAD_CALL;
+  }
+  const VelAccAPOptions defaults;
+  const VelAccAPOptions& o = options ? *options : defaults;
+  // The tool's own run, so that a host gets what its users get: the same
+  // checks, transaction, reconciliation, recovery and summary.
+  velaccap::cli::MigrateOptions run;
+  run.source = source;
+  run.target = target;
+  run.atomic = o.atomic;
+  run.checks = o.checks;
+  run.verify = o.verify;
+  run.wait_seconds = o.wait_seconds;
+  run.quiet = true;
+  run.live = velaccap::progress::LiveOptions{};
+  run.watch_signals = false;
+  run.cancel = &obj->cancel;
+  run.keep_label = "not atomic";
+  if (o.progress) {
+    run.observer = [&o, obj](int step, const char* table, long long done, long long to_do) {
+      if (o.progress(o.progress_state, step, velaccap::progress::kSteps, table, done, to_do) != 0) obj->cancel = true;
+    };
+  }
+  nlohmann::json summary;
+  run.summary_json = &summary;
+  int code;
+  std::ostringstream out, err;
+  try {
+    code = velaccap::cli::Migrate(run, out, err);
+  } catch (const std::exception& e) {
+    err << e.what() << '\n';
+    code = VELACCAP_FAILED;
+  } catch (...) {
+    err << "Unknown error\n";
+    code = VELACCAP_FAILED;
+  }
+  obj->cancel = false;
+  if (code != VELACCAP_OK) obj->description = Description(err.str());
+  // Interrupts are the host's; a signal number never comes back from a run
+  // that does not watch them.
+  if (code == velaccap::cli::kCancelled) code = VELACCAP_CANCELLED;
+  if (!summary.is_null()) {
+    summary.erase("exit_code");
+    summary["result"] = code;
+    obj->summary = summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  return code;
+}
+
+VELACCAP_EXPORT const char* VelAccAP_Summary(VelAccAPObject* obj) { return obj ? obj->summary.c_str() : ""; }
+
+VELACCAP_EXPORT void VelAccAP_Cancel(VelAccAPObject* obj) {
+  if (obj) obj->cancel = true;
+}
+
+VELACCAP_EXPORT const char* VelAccAP_Version(void) { return VELACCAP_VERSION; }
+VELACCAP_EXPORT int VelAccAP_VersionMajor(void) { return VELACCAP_VERSION_MAJOR; }
+VELACCAP_EXPORT int VelAccAP_VersionMinor(void) { return VELACCAP_VERSION_MINOR; }

@@ -137,4 +137,19 @@ std::string MaskOdbcPasswords(std::string_view text) {
   return out;
 }
 
+std::string AddOdbcPassword(std::string_view text, std::string_view password) {
+  const OdbcConnectionString cs = ParseOdbcConnectionString(text);
+  std::string out(text);
+  if (password.empty() || !cs.complete() || cs.Find("PWD") || cs.Find("Password")) return out;
+  const std::size_t last = out.find_last_not_of(" \t\r\n\f\v");
+  if (last != std::string::npos && out[last] != ';') out += ';';
+  out += "PWD={";
+  for (char c : password) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  out += '}';
+  return out;
+}
+
 }  // namespace velaccap

@@ -54,4 +54,11 @@ bool IsOdbcPasswordKey(std::string_view key);
 // it, however a driver would read it.
 std::string MaskOdbcPasswords(std::string_view text);
 
+// `text` with `password` added as a braced PWD attribute ('}' doubled, so
+// any character may stand in it) when `text` holds no PWD or Password
+// attribute. `text` as it is when it holds one, when `password` is empty,
+// and when `text` cannot be read whole (where an attribute would begin is
+// not certain there).
+std::string AddOdbcPassword(std::string_view text, std::string_view password);
+
 }  // namespace velaccap

@@ -158,7 +158,7 @@ Kind KindOf(std::string_view statement) {
 class RunReport::Recorder {
  public:
   explicit Recorder(const ReportOptions& options)
-      : now_(options.now), live_(options.live), source_name_(options.source_name),
+      : now_(options.now), live_(options.live), observer_(options.observer), source_name_(options.source_name),
         target_name_(options.target_name) {
     start_ = options.start ? *options.start : now_();
     for (int i = 0; i < kSteps; ++i) steps_[i + 1].plan = &kPlan[i];
@@ -192,6 +192,7 @@ class RunReport::Recorder {
   void RowRead() {
     if (--countdown_ > 0) return;
     countdown_ = kRowsPerClockRead;
+    Observe();
     if (!live_.enabled()) return;
     const Clock::time_point t = now_();
     if (live_.Due(t)) Draw(t);
@@ -222,7 +223,12 @@ class RunReport::Recorder {
     index_ = index;
     current_ = &steps_[index];
     current_->started = t;
+    Observe();
     if (live_.enabled() && live_.Due(t)) Draw(t);
+  }
+
+  void Observe() {
+    if (observer_ && index_ > 0) observer_(index_, current_->plan->table, current_->read, current_->to_read);
   }
 
   void EndCurrent(Clock::time_point t) {
@@ -236,6 +242,7 @@ class RunReport::Recorder {
 
   Clock::time_point (*now_)();
   LiveLine live_;
+  std::function<void(int, const char*, long long, long long)> observer_;
   std::string source_name_, target_name_;
   // Index 0 takes whatever happens before the first step.
   std::array<Counters, kSteps + 1> steps_{};

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -72,6 +73,10 @@ struct ReportOptions {
   // The run's start, for the elapsed time (the tool's own start includes
   // opening and checking the files); unset: when the report is made.
   std::optional<std::chrono::steady_clock::time_point> start;
+  // Told of the run's progress, for a host's own display: at each step's
+  // start and then every 1024 source rows it reads, with the rows read and
+  // the rows to read (-1 when unknown).
+  std::function<void(int step, const char* table, long long done, long long to_do)> observer;
   // The clock; tests replace it to get exact seconds.
   std::chrono::steady_clock::time_point (*now)() = &std::chrono::steady_clock::now;
 };

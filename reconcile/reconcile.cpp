@@ -16,6 +16,10 @@ namespace velaccap::reconcile {
 
 namespace {
 
+std::string Plural(long long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 // ------------------------------------------------------------------ values
 
 // A count or sum as an engine hands it over: an integer, a real, or text
@@ -178,7 +182,7 @@ void Checker::CopiedRows(const char* table) {
   const long long s = Count(SourceRow(source_, query)[0], query);
   const long long t = Count(TargetRow(target_, query)[0], query);
   if (s == t)
-    Pass(std::string(table) + ": " + std::to_string(t) + " rows, as in the source");
+    Pass(std::string(table) + ": " + Plural(t, "row", "rows") + ", as in the source");
   else
     Differ(table, "rows", std::to_string(s), std::to_string(t));
 }
@@ -188,7 +192,7 @@ void Checker::InputCodes() {
   const long long s = Count(SourceRow(source_, query)[0], query);
   const long long t = Count(TargetRow(target_, query)[0], query);
   if (t == s + 1)
-    Pass("Ap_InputCode: " + std::to_string(t) + " rows, the source's " + std::to_string(s) + " and the added code 49");
+    Pass("Ap_InputCode: " + Plural(t, "row", "rows") + ", the source's " + std::to_string(s) + " and the added code 49");
   else
     Differ("Ap_InputCode", "rows, the source's and code 49", std::to_string(s + 1), std::to_string(t));
 }
@@ -247,7 +251,7 @@ void Checker::CancelNumbers() {
       Differ("Ap_CancelNo", "rows of " + show(key), "1", std::to_string(group.seen));
   }
   if (result_.differences.size() == before)
-    Pass("Ap_CancelNo: " + std::to_string(rows) + " rows, one per flag and type of the source with its highest number");
+    Pass("Ap_CancelNo: " + Plural(rows, "row", "rows") + ", one per flag and type of the source with its highest number");
 }
 
 void Checker::Invoices(const Family& f, long long added_into) {
@@ -264,7 +268,7 @@ void Checker::Invoices(const Family& f, long long added_into) {
     const long long s = Count(SourceRow(source_, sq)[0], sq);
     const long long t = Count(TargetRow(target_, tq)[0], tq);
     if (s == t)
-      Pass(H + ": " + std::to_string(t) + " owned invoices, as the source's ordinary ones");
+      Pass(H + ": " + Plural(t, "owned invoice", "owned invoices") + ", as the source's ordinary ones");
     else
       Differ(H, "owned invoices", std::to_string(s), std::to_string(t));
   }
@@ -303,7 +307,7 @@ void Checker::Invoices(const Family& f, long long added_into) {
   const long long expected = ord + cont - added_into;
   const long long t = Count(target[0], target_query);
   if (expected == t)
-    Pass(L + ": " + std::to_string(t) + " owned lines, the source's " + std::to_string(ord) + " ordinary and " +
+    Pass(L + ": " + Plural(t, "owned line", "owned lines") + ", the source's " + std::to_string(ord) + " ordinary and " +
          std::to_string(cont) + " continuation lines less " + std::to_string(added_into) +
          " added into existing lines");
   else
@@ -338,7 +342,7 @@ void Checker::ApDetail() {
 
   const long long sn = Count(s[0], query), tn = Count(t[0], query);
   if (sn == tn)
-    Pass("Ap_Detail: " + std::to_string(tn) + " rows, as in the source");
+    Pass("Ap_Detail: " + Plural(tn, "row", "rows") + ", as in the source");
   else
     Differ("Ap_Detail", "rows", std::to_string(sn), std::to_string(tn));
 
@@ -397,7 +401,7 @@ void Checker::Options() {
     throw QueryError("source", source_query, e);
   }
   if (all_same) {
-    std::string line = "AccInformation: " + std::to_string(matched) + " AR and AP option values, as in the source";
+    std::string line = "AccInformation: " + Plural(matched, "AR and AP option value", "AR and AP option values") + ", as in the source";
     if (absent > 0) line += " (the target lacks " + std::to_string(absent) + " of the source's)";
     Pass(line);
   }

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # From a fresh Debian machine to a migrated account set: installs the
-# packages, builds, writes a sample 8.12 account set and an empty 8.20 one,
-# checks both, migrates the first into the second and prints the summary.
+# packages, builds the tool, the library libVelAccAP.so and the man page,
+# writes a sample 8.12 account set and an empty 8.20 one, checks both,
+# migrates the first into the second and prints the summary.
 #   scripts/demo.sh [LINES]      (default 10000 invoice lines)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 "$root/scripts/setup.sh"
-TARGETS=apupgrade "$root/scripts/build.sh" "$build"
+TARGETS="apupgrade VelAccAP apupgrade_man" "$root/scripts/build.sh" "$build"
 
 demo="$build/demo"
 mkdir -p "$demo"

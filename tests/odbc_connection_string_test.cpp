@@ -95,6 +95,38 @@ TEST(OdbcConnectionString, MasksEveryPasswordWholeAndNothingElse) {
   EXPECT_EQ(MaskOdbcPasswords(""), "");
 }
 
+// A password given apart from the connection string is added braced, so
+// that whatever it holds reads back whole and is masked whole.
+TEST(OdbcConnectionString, AddsAPasswordBracedWhereNoneIs) {
+  EXPECT_EQ(AddOdbcPassword("DSN=x", "p"), "DSN=x;PWD={p}");
+  EXPECT_EQ(AddOdbcPassword("DSN=x;", "top}secret;x"), "DSN=x;PWD={top}}secret;x}");
+  EXPECT_EQ(AddOdbcPassword("DSN=x; \t", "p"), "DSN=x; \tPWD={p}");
+  EXPECT_EQ(AddOdbcPassword("", "p"), "PWD={p}");
+  // A password written in the string wins; an unreadable string is left as
+  // it is; no password, nothing added.
+  for (const char* text : {"DSN=x;pwd=own", "Password={o;wn};DSN=x", "DSN={x", "DSN=x;secret"})
+    EXPECT_EQ(AddOdbcPassword(text, "p"), text);
+  EXPECT_EQ(AddOdbcPassword("DSN=x", ""), "DSN=x");
+
+  std::mt19937 rng(7);
+  const std::string chars = "{};= \tab}}{{";
+  for (int round = 0; round < 2000; ++round) {
+    std::string password;
+    for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) password += chars[rng() % chars.size()];
+    const std::string text = AddOdbcPassword("DRIVER={Free TDS};UID=u", password);
+    const OdbcConnectionString cs = ParseOdbcConnectionString(text);
+    ASSERT_TRUE(cs.complete()) << text;
+    ASSERT_EQ(cs.Value("PWD"), password) << text;
+    ASSERT_EQ(cs.Value("UID"), "u") << text;
+    ASSERT_EQ(MaskOdbcPasswords(text), "DRIVER={Free TDS};UID=u;PWD=***") << text;
+  }
+  // Awkward spellings a user may write: the braces' ends where the reader
+  // finds them, the rest masked.
+  EXPECT_EQ(MaskOdbcPasswords("PWD={a}}};b}"), "PWD=***;***");
+  EXPECT_EQ(MaskOdbcPasswords("UID=u;PWD={;};PWD=x"), "UID=u;PWD=***;PWD=***");
+  EXPECT_EQ(MaskOdbcPasswords("PWD= {x} ;UID=u"), "PWD=***;UID=u");
+}
+
 // Connection strings whose password values alone hold '#', some of them
 // damaged as a user may damage them: every '#' must be masked.
 TEST(OdbcConnectionString, NoPasswordCharacterSurvivesMaskingWhateverTheDamage) {

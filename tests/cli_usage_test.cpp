@@ -1,0 +1,178 @@
+// The command line as people expect it of a Unix tool: version, help with
+// examples and exit codes, unknown commands and options named, numbers out
+// of range refused, every error line starting with the tool's name, counts
+// in words that agree with them.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support.h"
+#include "velaccap/version.h"
+
+namespace {
+
+using testsupport::Exec;
+using testsupport::Query;
+using testsupport::Slurp;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class Tool {
+ public:
+  Result Run(const std::string& args) {
+    const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
+    const std::string cmd = "cd '" + dir_.path() + "' && '" VELACCAP_BINARY_DIR "/apupgrade' " + args + " >'" +
+                            out + "' 2>'" + err + "' </dev/null";
+    const int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+
+ private:
+  testsupport::TempDir dir_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(CliUsage, VersionHelpAndUsageErrors) {
+  Tool tool;
+  // The tool's release first (help2man reads it there), then the libraries
+  // it runs with, each saying where its number comes from.
+  for (const char* flag : {"--version", "-V"}) {
+    Result r = tool.Run(flag);
+    EXPECT_EQ(r.code, 0) << flag;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(lines[0], "apupgrade " VELACCAP_VERSION);
+    EXPECT_EQ(lines[1], "SQLite " + Query(":memory:", "SELECT sqlite_version()")[0][0] + " (in use)");
+    EXPECT_TRUE(lines[2].starts_with("unixODBC 2.3 (in use, SQL_DM_VER 03.52.0002.0003); built against 2.3."))
+        << lines[2];
+    EXPECT_TRUE(lines[3].starts_with("libmdb ") && lines[3].find("(built against;") != std::string::npos) << lines[3];
+  }
+
+  // Help: the program's name (not its path), what each argument takes, and
+  // the examples and exit codes at the end.
+  Result help = tool.Run("--help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(tool.Run("help").out, help.out);
+  EXPECT_NE(help.out.find("Usage: apupgrade [OPTIONS] [COMMAND]\n"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find(VELACCAP_BINARY_DIR), std::string::npos) << help.out;
+  for (const char* part : {"\nExamples:\n  apupgrade sample ledger812.db --lines 10000\n", "\nExit codes:\n  0 ",
+                           "\n  3    the target does not reconcile with the source\n",
+                           "APUPGRADE_ODBC_PASSWORD", "  migrate ", "  check ", "  new-target ", "  sample "})
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  Result migrate_help = tool.Run("migrate --help");
+  EXPECT_EQ(migrate_help.code, 0);
+  EXPECT_EQ(tool.Run("help migrate").out, migrate_help.out);
+  for (const char* part : {"Usage: apupgrade migrate [OPTIONS] SOURCE TARGET\n", "--trace FILE ", "--summary FILE ",
+                           "--wait SECONDS=5 ", "--password-prompt ", "still committed in one go at its end",
+                           "\nExit codes:\n"})
+    EXPECT_NE(migrate_help.out.find(part), std::string::npos) << part << "\n" << migrate_help.out;
+  EXPECT_EQ(migrate_help.out.find("TEXT"), std::string::npos) << migrate_help.out;
+  EXPECT_EQ(migrate_help.out.find("No enclosing transaction"), std::string::npos);
+  Result sample_help = tool.Run("sample -h");
+  for (const char* part : {"Usage: apupgrade sample [OPTIONS] FILE\n", "--lines N=1000 ", "--seed N=1 "})
+    EXPECT_NE(sample_help.out.find(part), std::string::npos) << part << "\n" << sample_help.out;
+
+  // Usage errors: exit 2, the word or value at fault named, every line of
+  // stderr the tool's, nothing on stdout, no file written.
+  const std::pair<std::string, std::string> refused[] = {
+      {"bogus", "apupgrade: unknown command 'bogus'\napupgrade: see 'apupgrade --help'\n"},
+      {"help bogus", "apupgrade: unknown command 'bogus'\napupgrade: see 'apupgrade --help'\n"},
+      {"--bogus", "apupgrade: unknown option '--bogus'\napupgrade: see 'apupgrade --help'\n"},
+      {"migrate a.db b.db --bogus",
+       "apupgrade: migrate: unknown option '--bogus'\napupgrade: see 'apupgrade migrate --help'\n"},
+      {"migrate a.db b.db c.db",
+       "apupgrade: migrate: unexpected argument 'c.db'\napupgrade: see 'apupgrade migrate --help'\n"},
+      {"migrate a.db", "apupgrade: migrate: TARGET is required\napupgrade: see 'apupgrade migrate --help'\n"},
+      {"sample x.db --seed -1",
+       "apupgrade: sample: --seed: Value -1 is negative\napupgrade: see 'apupgrade sample --help'\n"},
+      {"sample x.db --lines 0",
+       "apupgrade: sample: --lines: Value 0 not in range 1 to 1000000000\napupgrade: see 'apupgrade sample --help'\n"},
+      {"sample x.db --lines -5",
+       "apupgrade: sample: --lines: Value -5 not in range 1 to 1000000000\napupgrade: see 'apupgrade sample --help'\n"},
+      {"sample x.db --lines many",
+       "apupgrade: sample: --lines: Value many is not a whole number\napupgrade: see 'apupgrade sample --help'\n"},
+      {"sample x.db --seed 1.5",
+       "apupgrade: sample: --seed: Value 1.5 is not a whole number\napupgrade: see 'apupgrade sample --help'\n"},
+      {"sample x.db --seed 18446744073709551616",
+       "apupgrade: sample: --seed: Value 18446744073709551616 is too large\napupgrade: see 'apupgrade sample --help'\n"},
+      {"check a.db b.db --wait -3",
+       "apupgrade: check: --wait: Value -3 not in range 0 to 86400\napupgrade: see 'apupgrade check --help'\n"},
+      {"migrate a.db b.db --password-prompt",
+       "apupgrade: --password-prompt is for an odbc: TARGET; b.db is a file\n"},
+  };
+  for (const auto& [args, expected] : refused) {
+    Result r = tool.Run(args);
+    EXPECT_EQ(r.code, 2) << args;
+    EXPECT_EQ(r.err, expected) << args;
+    EXPECT_EQ(r.out, "") << args;
+  }
+  EXPECT_FALSE(std::ifstream(tool.file("x.db")).good());
+
+  // No command at all: the help, then the error, on stderr.
+  Result none = tool.Run("");
+  EXPECT_EQ(none.code, 2);
+  EXPECT_EQ(none.out, "");
+  EXPECT_TRUE(none.err.starts_with(help.out)) << none.err;
+  EXPECT_TRUE(none.err.ends_with("\napupgrade: a command is required: migrate, check, new-target, sample\n"
+                                 "apupgrade: see 'apupgrade --help'\n"))
+      << none.err;
+
+  // Runtime errors too: every line begins with the tool's name.
+  ASSERT_EQ(tool.Run("sample src.db --lines 20 -q").code, 0);
+  for (const char* args : {"migrate src.db missing.db", "migrate src.db src.db", "check missing.db src.db",
+                           "new-target src.db", "sample src.db"}) {
+    Result r = tool.Run(args);
+    EXPECT_EQ(r.code, 2) << args;
+    ASSERT_FALSE(r.err.empty()) << args;
+    for (const std::string& line : Lines(r.err)) EXPECT_TRUE(line.starts_with("apupgrade: ")) << args << ": " << line;
+  }
+}
+
+// A source of one row: every count the tool puts in words is 1 somewhere.
+TEST(CliUsage, CountsAgreeWithTheirNouns) {
+  Tool tool;
+  ASSERT_EQ(tool.Run("sample src.db --lines 10 -q").code, 0);
+  ASSERT_EQ(tool.Run("new-target tgt.db -q").code, 0);
+  const std::string src = tool.file("src.db");
+  std::string clear;
+  for (const auto& t : Query(src, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%'"))
+    clear += "DELETE FROM " + t[0] + ";";
+  Exec(src, clear + "INSERT INTO Ap_AlarmSet (cFlag, cNum) VALUES ('AR', '1');");
+
+  Result r = tool.Run("migrate src.db tgt.db --summary run.json");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\nTotal: 1 row read, 2 rows written, 0 rows updated, 0 rows deleted in "), std::string::npos)
+      << r.out;
+  const nlohmann::json summary = nlohmann::json::parse(Slurp(tool.file("run.json")));
+  const auto& checked = summary["reconciliation"]["checked"];
+  const std::vector<std::string> lines(checked.begin(), checked.end());
+  for (const char* expected : {"Ap_AlarmSet: 1 row, as in the source", "Ap_BillAge: 0 rows, as in the source",
+                               "Ap_InputCode: 1 row, the source's 0 and the added code 49"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected << "\n" << checked.dump(1);
+  for (const std::string& line : lines) EXPECT_EQ(line.find(" 1 rows"), std::string::npos) << line;
+  EXPECT_NE(r.out.find("Reconciled with the source: " + std::to_string(lines.size()) + " checks, no differences.\n"),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace
