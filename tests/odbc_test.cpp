@@ -380,7 +380,8 @@ TEST_F(OdbcTarget, AFailingRowKeepsTheRowsBeforeItAndNoneAfter) {
       cn_->Commit();
     else
       cn_->Rollback();
-    EXPECT_EQ(Query(path_, "SELECT count(*), max(ID) FROM Uniq"), (commit ? Rows{{"1500", "1499"}} : Rows{{"0", "NULL"}}));
+    EXPECT_EQ(Query(path_, "SELECT count(*), max(ID) FROM Uniq"),
+              (commit ? Rows{{"1500", "1499"}} : Rows{{"0", "NULL"}}));
   }
 }
 

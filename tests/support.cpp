@@ -129,7 +129,8 @@ namespace {
 
 std::string SqliteOdbcDriver() {
   for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
-    if (std::filesystem::exists(std::string(dir) + "/libsqlite3odbc.so")) return std::string(dir) + "/libsqlite3odbc.so";
+    const std::string driver = std::string(dir) + "/libsqlite3odbc.so";
+    if (std::filesystem::exists(driver)) return driver;
   }
   return {};
 }
@@ -192,9 +193,9 @@ std::vector<OdbcExecute> OdbcExecutes(const std::string& trace_file) {
       // Statements run directly and catalog reads carry no rows.
       if (function == "SQLColumns.c" || function == "SQLColumnsW.c") executes.push_back({"(catalog)", 0});
     } else if ((function == "SQLExecDirect.c" || function == "SQLExecDirectW.c") && text.rfind("SQL = [", 0) == 0) {
-      executes.push_back({text.substr(7, text.rfind("][length") - 7), 0});
+      executes.push_back({text.substr(7), 0});
     } else if (function == "SQLPrepare.c" && text.rfind("SQL = [", 0) == 0) {
-      prepared[handle] = OdbcExecute{text.substr(7, text.rfind("][length") - 7), 1};
+      prepared[handle] = OdbcExecute{text.substr(7), 1};
     } else if (function == "SQLSetStmtAttr.c" && text.rfind("Attribute = ", 0) == 0) {
       attribute = text.substr(12);
     } else if (function == "SQLSetStmtAttr.c" && attribute == "SQL_ATTR_PARAMSET_SIZE" &&

@@ -23,8 +23,10 @@ namespace testsupport {
 std::string TracedOdbcDriverList(const std::string& dir, const std::string& trace_file);
 
 // An execute of a prepared statement, as such a trace shows it: the text
-// prepared and the sets of parameters sent with it. A statement run directly
-// or a catalog read ("(catalog)") is listed too, with no rows.
+// prepared, as the trace gives it (cut at 128 characters, then its length:
+// "INSERT INTO ...][length = 371]"), and the sets of parameters sent with it.
+// A statement run directly or a catalog read ("(catalog)") is listed too,
+// with no rows.
 struct OdbcExecute {
   std::string statement;
   long long rows = 1;
