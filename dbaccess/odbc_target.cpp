@@ -1,6 +1,7 @@
 // The target over ODBC. One connection handle serves statements, read-only
-// results and table recordsets; every call's return code is checked and a
-// failure carries the driver's first diagnostic record as its text.
+// results and table recordsets, whose added rows go out in arrays of
+// parameters; every call's return code is checked and a failure carries the
+// driver's first diagnostic record as its text.
 #include "dbaccess/odbc.h"
 
 #include <sql.h>
@@ -626,6 +627,10 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
         }
         throw Error(text + " (the rows sent with it could not be set back: " + e.what() + ")");
       }
+    } else if (later_rows_ran) {
+      // A driver that went on past the row without saying it would: what
+      // it wrote after the row stays, and the user is told so.
+      text += " (the driver went on past this row: rows saved after it were written too)";
     }
     throw Error(text);
   }
