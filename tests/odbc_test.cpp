@@ -296,9 +296,10 @@ TEST_F(OdbcTarget, SavedRowsGoInArraysBoundAsEachAloneWouldBe) {
   EXPECT_EQ(stored.size(), 2522u);
   EXPECT_EQ(stored, Stored(native_path, "Mixed"));
 
-  // Rows saved wait for the array they go in, then whatever reaches the
-  // connection (a statement, a query, another recordset, a commit) sends
-  // them first; they are sent in the order they were saved.
+  // Rows saved wait for the array they go in, and whatever reaches the
+  // connection (a statement, another recordset's row, a transaction begun)
+  // sends them first, in the order they were saved, also when their
+  // recordset is gone.
   auto mixed = cn_->NewRecordset();
   mixed->set_source("Mixed");
   mixed->OpenTable();
@@ -326,6 +327,21 @@ TEST_F(OdbcTarget, SavedRowsGoInArraysBoundAsEachAloneWouldBe) {
   EXPECT_EQ(Query(path_, "SELECT ID, Note FROM Mixed WHERE ID<0 ORDER BY rowid"),
             (Rows{{"-1", "seen"}, {"-2", "NULL"}, {"-3", "NULL"}}));
 
+  // A commit sends them first; a rollback drops them with the rest.
+  for (bool commit : {true, false}) {
+    cn_->BeginTransaction();
+    auto rs = cn_->NewRecordset();
+    rs->set_source("Mixed");
+    rs->OpenTable();
+    rs->AddNew();
+    rs->set_field("ID", Value::Integer(commit ? -4 : -5));
+    rs->AddNew();
+    if (commit)
+      cn_->Commit();
+    else
+      cn_->Rollback();
+  }
+  EXPECT_EQ(Query(path_, "SELECT ID FROM Mixed WHERE ID<-3"), (Rows{{"-4"}}));
 }
 
 TEST_F(OdbcTarget, AFailingRowKeepsTheRowsBeforeItAndNoneAfter) {
