@@ -1166,7 +1166,7 @@ class OdbcTarget : public TargetConnection {
 
   void BeginTransaction() override {
     if (link_->in_transaction()) throw Error("A transaction is already active.");
-    // Rows saved before the transaction do not become part of it.
+    // Rows saved before the transaction stay outside it.
     link_->SendUnsent();
     link_->SetAutocommit(false);
   }
