@@ -12,8 +12,11 @@ namespace velaccap {
 // Connects with `connection_string` ("DSN=...;UID=...;PWD=..." or
 // "DRIVER={...};Server=...;Database=..."), without prompting. Statements go to
 // SQL Server as they stand; another engine gets the delete forms it lacks
-// adapted, as the SQLite target does. A failed connect throws InputError with
-// the driver's diagnostic, naming the DSN and database but never a password.
+// adapted, as the SQLite target does. Rows that table recordsets add go out in
+// arrays of up to 1000 (one row per execute where the driver has no arrays),
+// sent before anything else reaches the connection. A failed connect throws
+// InputError with the driver's diagnostic, naming the DSN and database but
+// never a password.
 std::unique_ptr<TargetConnection> OpenOdbcTarget(const std::string& connection_string);
 
 }  // namespace velaccap

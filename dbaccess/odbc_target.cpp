@@ -1,6 +1,7 @@
 // The target over ODBC. One connection handle serves statements, read-only
-// results and table recordsets; every call's return code is checked and a
-// failure carries the driver's first diagnostic record as its text.
+// results and table recordsets, whose added rows go out in arrays of
+// parameters; every call's return code is checked and a failure carries the
+// driver's first diagnostic record as its text.
 #include "dbaccess/odbc.h"
 
 #include <sql.h>
@@ -14,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdint>
+#include <exception>
+#include <memory>
 #include <map>
 #include <string>
 #include <optional>
@@ -44,10 +47,16 @@ class Utf16 {
   }
 
   WideText ToWide(std::string_view utf8) {
-    WideText out(utf8.size(), 0);  // never more UTF-16 units than UTF-8 bytes
-    Convert(to_wide_, utf8.data(), utf8.size(), reinterpret_cast<char*>(out.data()), out.size() * sizeof(SQLWCHAR),
-            "UTF-8", &out);
+    WideText out;
+    ToWide(utf8, &out);
     return out;
+  }
+
+  // Into `out`, whose room is reused: a batch converts every row's text.
+  void ToWide(std::string_view utf8, WideText* out) {
+    out->resize(utf8.size());  // never more UTF-16 units than UTF-8 bytes
+    Convert(to_wide_, utf8.data(), utf8.size(), reinterpret_cast<char*>(out->data()), out->size() * sizeof(SQLWCHAR),
+            "UTF-8", out);
   }
 
   std::string ToUtf8(const SQLWCHAR* text, std::size_t n) {
@@ -97,34 +106,35 @@ class Utf16 {
 };
 
 WideText ToWide(std::string_view utf8) { return Utf16::ForThisThread().ToWide(utf8); }
+void ToWide(std::string_view utf8, WideText* out) { Utf16::ForThisThread().ToWide(utf8, out); }
 
 std::string ToUtf8(const SQLWCHAR* text, std::size_t n) { return Utf16::ForThisThread().ToUtf8(text, n); }
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-// The message text of the first diagnostic record on `handle`, as the driver
-// (or the driver manager) words it.
-std::string Diagnostic(SQLSMALLINT type, SQLHANDLE handle, bool wide) {
+// The message text of diagnostic record `record` (the first by default) on
+// `handle`, as the driver (or the driver manager) words it.
+std::string Diagnostic(SQLSMALLINT type, SQLHANDLE handle, bool wide, SQLSMALLINT record = 1) {
   SQLSMALLINT len = 0;
   SQLINTEGER native = 0;
   if (wide) {
     SQLWCHAR state[6];
     std::vector<SQLWCHAR> msg(1024);
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, 1, state, &native, msg.data(),
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, msg.data(),
                                   static_cast<SQLSMALLINT>(msg.size()), &len);
     if (Ok(rc) && static_cast<std::size_t>(len) >= msg.size()) {
       msg.resize(static_cast<std::size_t>(len) + 1);
-      rc = SQLGetDiagRecW(type, handle, 1, state, &native, msg.data(), static_cast<SQLSMALLINT>(msg.size()), &len);
+      rc = SQLGetDiagRecW(type, handle, record, state, &native, msg.data(), static_cast<SQLSMALLINT>(msg.size()), &len);
     }
     if (Ok(rc)) return ToUtf8(msg.data(), std::min<std::size_t>(static_cast<std::size_t>(len), msg.size() - 1));
   } else {
     SQLCHAR state[6];
     std::vector<SQLCHAR> msg(1024);
-    SQLRETURN rc = SQLGetDiagRec(type, handle, 1, state, &native, msg.data(),
+    SQLRETURN rc = SQLGetDiagRec(type, handle, record, state, &native, msg.data(),
                                  static_cast<SQLSMALLINT>(msg.size()), &len);
     if (Ok(rc) && static_cast<std::size_t>(len) >= msg.size()) {
       msg.resize(static_cast<std::size_t>(len) + 1);
-      rc = SQLGetDiagRec(type, handle, 1, state, &native, msg.data(), static_cast<SQLSMALLINT>(msg.size()), &len);
+      rc = SQLGetDiagRec(type, handle, record, state, &native, msg.data(), static_cast<SQLSMALLINT>(msg.size()), &len);
     }
     if (Ok(rc)) {
       return std::string(reinterpret_cast<const char*>(msg.data()),
@@ -134,6 +144,15 @@ std::string Diagnostic(SQLSMALLINT type, SQLHANDLE handle, bool wide) {
   return {};
 }
 
+// Rows saved go to the driver in arrays of this many parameter sets: one
+// execute, and with a server one round trip, per this many rows.
+constexpr std::size_t kBatchRows = 1000;
+// Text and dates held for one batch are bounded too: a batch of long memos
+// goes out before it grows past this.
+constexpr std::size_t kBatchBytes = std::size_t{8} << 20;
+
+class RowBatch;
+
 // The environment and connection handles, shared by the connection object
 // and every recordset it hands out, so a recordset outliving its connection
 // object still holds valid handles.
@@ -142,16 +161,7 @@ class Link {
   Link() = default;
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
-  ~Link() {
-    if (dbc_) {
-      // A transaction the host left open is abandoned, as closing an ADO
-      // connection does; a destructor has nobody to report a failure to.
-      if (in_transaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
-      if (connected_) SQLDisconnect(dbc_);
-      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    }
-    if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
-  }
+  ~Link();
 
   // Connects; on failure returns the diagnostic text instead of throwing so
   // that the caller can word the input error.
@@ -186,6 +196,22 @@ class Link {
     quote_ = Info(SQL_IDENTIFIER_QUOTE_CHAR);
     if (quote_ == " ") quote_.clear();
     escape_ = Info(SQL_SEARCH_PATTERN_ESCAPE);
+    // A driver without arrays of parameters refuses the size or lowers it;
+    // rows then go one per execute, as the driver takes them.
+    SQLHSTMT probe = SQL_NULL_HSTMT;
+    if (Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &probe))) {
+      SQLULEN size = 0;
+      if (Ok(SQLSetStmtAttr(probe, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kBatchRows), 0)) &&
+          Ok(SQLGetStmtAttr(probe, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr))) {
+        batch_rows_ = std::clamp<SQLULEN>(size, 1, kBatchRows);
+      }
+      SQLFreeHandle(SQL_HANDLE_STMT, probe);
+    }
+    // A driver that runs an array as a batch of statements (SQL Server's)
+    // goes on past a failing row; the rows after it must then be undone.
+    SQLUINTEGER counts = 0;
+    goes_on_after_error_ = Ok(SQLGetInfo(dbc_, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) &&
+                           counts == SQL_PARC_BATCH;
     return true;
   }
 
@@ -268,6 +294,19 @@ class Link {
     in_transaction_ = !on;
   }
 
+  std::size_t batch_rows() const { return batch_rows_; }
+  bool goes_on_after_error() const { return goes_on_after_error_; }
+
+  // The one batch whose rows are saved but not sent yet. Whatever else
+  // reaches the connection sends them first, so that it sees them.
+  void Hold(std::shared_ptr<RowBatch> batch) { unsent_ = std::move(batch); }
+  bool Holds(const RowBatch* batch) const { return unsent_.get() == batch; }
+  void Release(const RowBatch* batch) {
+    if (unsent_.get() == batch) unsent_.reset();
+  }
+  void SendUnsent();
+  void DropUnsent();
+
   void EndTransaction(SQLSMALLINT how) {
     if (!in_transaction_) throw Error("No transaction is active.");
     Check(SQLEndTran(SQL_HANDLE_DBC, dbc_, how), SQL_HANDLE_DBC, dbc_);
@@ -287,6 +326,9 @@ class Link {
   bool wide_ = false;
   std::string quote_;
   std::string escape_;
+  std::size_t batch_rows_ = 1;
+  bool goes_on_after_error_ = false;
+  std::shared_ptr<RowBatch> unsent_;
 };
 
 // A statement handle, freed with its owner.
@@ -388,24 +430,428 @@ struct TableColumn {
   SQLSMALLINT digits = 0;
 };
 
-// One parameter's value, kept alive from its binding to the execution.
-struct ParamBuffer {
-  SQLLEN ind = 0;
-  WideText wide;
-  std::string narrow;
-  SQL_TIMESTAMP_STRUCT timestamp{};
-  std::int64_t integer = 0;
-  double real = 0;
-  unsigned char bit = 0;
-};
-
 // A prepared insert of one set of columns into the open table.
 struct Insert {
   explicit Insert(const Link& link) : stmt(link) {}
   Statement stmt;
   std::vector<int> columns;
-  std::vector<ParamBuffer> params;
 };
+
+// The timestamp parameter of a date for `column` on an engine with a date
+// type: the column's own precision, as a driver refuses a fraction finer than
+// the scale the parameter declares.
+struct StampShape {
+  explicit StampShape(const TableColumn& column) {
+    const bool timestamp_column = column.type == SQL_TYPE_TIMESTAMP || column.type == SQL_TIMESTAMP;
+    digits = timestamp_column ? std::clamp<SQLSMALLINT>(column.digits, 0, 9) : 7;
+    size = timestamp_column && column.size > 0 ? column.size : 27;
+  }
+  SQL_TIMESTAMP_STRUCT Of(const DateTime& d) const {
+    SQLUINTEGER unit = 1;
+    for (int i = digits; i < 9; ++i) unit *= 10;
+    const SQLUINTEGER nanos = static_cast<SQLUINTEGER>(d.microsecond) * 1000;
+    return SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),   static_cast<SQLUSMALLINT>(d.month),
+                                static_cast<SQLUSMALLINT>(d.day),    static_cast<SQLUSMALLINT>(d.hour),
+                                static_cast<SQLUSMALLINT>(d.minute), static_cast<SQLUSMALLINT>(d.second),
+                                nanos - nanos % unit};
+  }
+  SQLSMALLINT digits;
+  SQLULEN size;
+};
+
+// The rows a table recordset has saved, held until they go to the driver
+// together as arrays of parameters, one execute for up to a batch of rows.
+// Every row of a batch uses the same insert, and each parameter binds as one
+// kind of value in all of them (Null aside), because an array has one C and
+// one SQL type per parameter; a row that does not fit sends the rows before
+// it first, so rows reach the table in the order they were saved, each bound
+// as a row of its own would be.
+class RowBatch : public std::enable_shared_from_this<RowBatch> {
+ public:
+  RowBatch(Link& link, std::vector<TableColumn> columns)
+      : link_(link), columns_(std::move(columns)), capacity_(link.batch_rows()), status_(capacity_) {}
+  RowBatch(const RowBatch&) = delete;
+  RowBatch& operator=(const RowBatch&) = delete;
+
+  bool empty() const { return rows_ == 0; }
+
+  // Takes `row` (a value for each column of the table) for `insert`. A value
+  // that cannot be bound fails here, before the row joins the batch.
+  void Add(const std::shared_ptr<Insert>& insert, const std::vector<Value>& row) {
+    const std::size_t n = insert->columns.size();
+    if (scratch_wide_.size() < n) scratch_wide_.resize(n), scratch_narrow_.resize(n);
+    kinds_.resize(n);
+    bool fits = insert == insert_ && rows_ < capacity_;
+    std::size_t bytes = 0;  // text the batch holds once the row has joined it
+    for (std::size_t k = 0; k < n; ++k) {
+      const Value& v = row[static_cast<std::size_t>(insert->columns[k])];
+      Kind kind = KindOf(v);
+      std::size_t units = 0, unit = sizeof(SQLWCHAR);
+      if (kind == Kind::Text) {
+        ToWide(v.text(), &scratch_wide_[k]);
+        units = scratch_wide_[k].size();
+        if (units > 4000) kind = Kind::LongText;
+      } else if (kind == Kind::DateText) {
+        scratch_narrow_[k] = FormatDateTime(v.date());
+        units = scratch_narrow_[k].size(), unit = 1;
+      }
+      kinds_[k] = kind;
+      if (!fits) continue;
+      const Param& p = params_[k];
+      if (kind != Kind::Null && p.kind != Kind::Null && kind != p.kind) fits = false;
+      if (units > 0 || p.longest > 0) bytes += (rows_ + 1) * std::max(units, p.longest) * unit;
+    }
+    if (fits && bytes > kBatchBytes && rows_ > 0) fits = false;
+    // Another recordset's rows were saved first, so they go first.
+    if (!link_.Holds(this)) link_.SendUnsent();
+    if (!fits) {
+      Send();
+      insert_ = insert;
+      params_.resize(n);
+      for (Param& p : params_) p.ind.resize(capacity_);
+    }
+    const std::size_t r = rows_;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Value& v = row[static_cast<std::size_t>(insert->columns[k])];
+      Param& p = params_[k];
+      const Kind kind = kinds_[k];
+      if (kind != Kind::Null) p.kind = kind;
+      switch (kind) {
+        case Kind::Null:
+          p.ind[r] = SQL_NULL_DATA;
+          break;
+        case Kind::Integer:
+          Room(p.integers)[r] = v.integer();
+          p.ind[r] = sizeof(std::int64_t);
+          break;
+        case Kind::Real:
+          Room(p.reals)[r] = v.real();
+          p.ind[r] = sizeof(double);
+          break;
+        case Kind::YesNo:
+          Room(p.bits)[r] = v.yes_no() ? 1 : 0;
+          p.ind[r] = 1;
+          break;
+        case Kind::Text:
+        case Kind::LongText:
+          Room(p.texts)[r].swap(scratch_wide_[k]);
+          p.longest = std::max(p.longest, p.texts[r].size());
+          p.ind[r] = static_cast<SQLLEN>(p.texts[r].size() * sizeof(SQLWCHAR));
+          break;
+        case Kind::DateText:
+          Room(p.dates)[r].swap(scratch_narrow_[k]);
+          p.longest = std::max(p.longest, p.dates[r].size());
+          p.ind[r] = static_cast<SQLLEN>(p.dates[r].size());
+          break;
+        case Kind::Stamp:
+          Room(p.stamps)[r] = StampShape(Column(k)).Of(v.date());
+          p.ind[r] = sizeof(SQL_TIMESTAMP_STRUCT);
+          break;
+      }
+    }
+    ++rows_;
+    link_.Hold(shared_from_this());
+    if (rows_ == capacity_) Send();
+  }
+
+  // Sends the rows held, in one execute. The rows are gone once tried: a
+  // failed send leaves none of them behind. When a row fails, the rows
+  // before it stay written and the rows after it do not, as when each row
+  // had an execute of its own; the failure is the driver's description of
+  // that row.
+  void Send() {
+    if (rows_ == 0) return;
+    struct Done {
+      RowBatch* batch;
+      ~Done() { batch->Clear(); }
+    } done{this};
+    const std::size_t n = rows_;
+    SQLHSTMT h = insert_->stmt.get();
+    for (std::size_t k = 0; k < params_.size(); ++k) Bind(h, k, n);
+    const bool arrays = capacity_ > 1;
+    if (arrays) {
+      SetAttr(h, SQL_ATTR_PARAM_BIND_TYPE, SQL_PARAM_BIND_BY_COLUMN);
+      SetAttr(h, SQL_ATTR_PARAMSET_SIZE, n);
+      link_.Check(SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, status_.data(), 0), SQL_HANDLE_STMT, h);
+      link_.Check(SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed_, 0), SQL_HANDLE_STMT, h);
+      // Not every driver fills the status array (SQLite's does not); what
+      // it leaves alone reads as no word on that row.
+      std::fill(status_.begin(), status_.end(), kNoStatus);
+      processed_ = 0;
+    }
+    // A driver that goes on past a failing row needs a point to go back to,
+    // so that the rows after that row can be undone.
+    const Guard guard = arrays && n > 1 && link_.goes_on_after_error() ? OpenGuard() : Guard::kNone;
+    const SQLRETURN rc = SQLExecute(h);
+    std::size_t failed = n;  // the first failing row, if any
+    for (std::size_t i = 0; arrays && i < n && failed == n; ++i)
+      if (status_[i] == SQL_PARAM_ERROR) failed = i;
+    if (Ok(rc) || rc == SQL_NO_DATA) {
+      if (failed == n) {
+        SQLFreeStmt(h, SQL_CLOSE);
+        CloseGuard(guard);
+        return;
+      }
+    } else if (failed == n) {
+      // Without statuses, the rows processed are those before the failing
+      // one (SQLite's driver counts so, and stops there).
+      failed = arrays ? std::min<std::size_t>(processed_, n - 1) : 0;
+    }
+    // A warning may come first when the execute as a whole succeeded.
+    std::string text = Diagnostic(SQL_HANDLE_STMT, h, link_.wide(), Ok(rc) ? FirstErrorRecord(h) : 1);
+    if (text.empty()) text = "The ODBC driver reported a failure without a diagnostic";
+    SQLFreeStmt(h, SQL_CLOSE);
+    bool later_rows_ran = processed_ > failed + 1;
+    for (std::size_t i = failed + 1; arrays && i < n; ++i)
+      if (status_[i] != kNoStatus && status_[i] != SQL_PARAM_UNUSED) later_rows_ran = true;
+    if (guard != Guard::kNone) {
+      try {
+        if (later_rows_ran) {
+          UndoToGuard(guard);
+          if (failed > 0) {
+            // The rows before the failing one again, on their own.
+            SetAttr(h, SQL_ATTR_PARAMSET_SIZE, failed);
+            const SQLRETURN again = SQLExecute(h);
+            if (!Ok(again) && again != SQL_NO_DATA) link_.Fail(SQL_HANDLE_STMT, h);
+            SQLFreeStmt(h, SQL_CLOSE);
+          }
+        }
+        CloseGuard(guard);
+      } catch (const Error& e) {
+        if (guard == Guard::kOwnTransaction) {
+          // Nothing of the batch is kept then; the connection commits by
+          // itself again, as it did before.
+          SQLEndTran(SQL_HANDLE_DBC, link_.dbc(), SQL_ROLLBACK);
+          SQLSetConnectAttr(link_.dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                            SQL_IS_UINTEGER);
+        }
+        throw Error(text + " (the rows sent with it could not be set back: " + e.what() + ")");
+      }
+    } else if (later_rows_ran) {
+      // A driver that went on past the row without saying it would: what
+      // it wrote after the row stays, and the user is told so.
+      text += " (the driver went on past this row: rows saved after it were written too)";
+    }
+    throw Error(text);
+  }
+
+  // Forgets the rows held, unsent.
+  void Clear() noexcept {
+    rows_ = 0;
+    insert_.reset();
+    for (Param& p : params_) p.kind = Kind::Null, p.longest = 0;
+    link_.Release(this);
+  }
+
+ private:
+  // How a parameter binds: a Null binds as any kind, and typed as the column
+  // when the whole batch holds Null there. Text beyond 4000 characters is a
+  // kind of its own, as SQL Server wants the long type (nvarchar(max)) for it.
+  enum class Kind : unsigned char { Null, Integer, Real, YesNo, Text, LongText, DateText, Stamp };
+  enum class Guard : unsigned char { kNone, kSavepoint, kOwnTransaction };
+  static constexpr SQLUSMALLINT kNoStatus = 0xFFFF;
+  static constexpr const char* kSavepointName = "VelAccAP_Rows";
+
+  // One parameter's values, column-wise, one element per row of the batch.
+  struct Param {
+    Kind kind = Kind::Null;
+    std::vector<SQLLEN> ind;
+    std::vector<std::int64_t> integers;
+    std::vector<double> reals;
+    std::vector<unsigned char> bits;
+    std::vector<SQL_TIMESTAMP_STRUCT> stamps;
+    std::vector<WideText> texts;
+    std::vector<std::string> dates;
+    std::size_t longest = 0;  // the longest text or date held, in characters
+    // Text and dates laid out at one stride, as an array binds them.
+    std::vector<SQLWCHAR> wide_block;
+    std::vector<char> narrow_block;
+  };
+
+  Kind KindOf(const Value& v) const {
+    switch (v.type()) {
+      case Value::Type::Null:
+        return Kind::Null;
+      case Value::Type::Integer:
+        return Kind::Integer;
+      case Value::Type::Real:
+        return Kind::Real;
+      case Value::Type::YesNo:
+        return Kind::YesNo;
+      case Value::Type::Text:
+        return Kind::Text;  // or long: Add() tells once it is converted
+      case Value::Type::DateTime:
+        // SQLite keeps dates as text, and its driver writes a bound
+        // timestamp as "YYYY-MM-DD HH:MM:SS.000". Bound as the text the
+        // native SQLite target writes, the stored value is the same on both
+        // roads.
+        return link_.sqlite() ? Kind::DateText : Kind::Stamp;
+    }
+    throw Error("unsupported value type");
+  }
+
+  const TableColumn& Column(std::size_t k) const {
+    return columns_[static_cast<std::size_t>(insert_->columns[k])];
+  }
+
+  // The array of one kind of value, sized for a whole batch on first use.
+  template <class T>
+  std::vector<T>& Room(std::vector<T>& values) {
+    if (values.size() < capacity_) values.resize(capacity_);
+    return values;
+  }
+
+  void SetAttr(SQLHSTMT h, SQLINTEGER attribute, SQLULEN value) {
+    link_.Check(SQLSetStmtAttr(h, attribute, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_STMT, h);
+  }
+
+  // Binds parameter `k` as the array of its `n` rows.
+  void Bind(SQLHSTMT h, std::size_t k, std::size_t n) {
+    Param& p = params_[k];
+    const TableColumn& column = Column(k);
+    SQLSMALLINT c_type = SQL_C_DEFAULT, sql_type = column.type, digits = 0;
+    SQLULEN size = 0;
+    SQLPOINTER data = nullptr;
+    SQLLEN stride = 0;
+    switch (p.kind) {
+      case Kind::Null:
+        // Typed as the column, so no engine refuses a conversion from Null.
+        size = std::max<SQLULEN>(column.size, 1);
+        digits = column.digits;
+        break;
+      case Kind::Integer:
+        c_type = SQL_C_SBIGINT, sql_type = SQL_BIGINT, size = 19;
+        data = p.integers.data(), stride = sizeof(std::int64_t);
+        break;
+      case Kind::Real:
+        c_type = SQL_C_DOUBLE, sql_type = SQL_DOUBLE, size = 15;
+        data = p.reals.data(), stride = sizeof(double);
+        break;
+      case Kind::YesNo:
+        c_type = SQL_C_BIT, sql_type = SQL_BIT, size = 1;
+        data = p.bits.data(), stride = 1;
+        break;
+      case Kind::Text:
+      case Kind::LongText: {
+        const std::size_t units = std::max<std::size_t>(p.longest, 1);
+        if (p.wide_block.size() < n * units) p.wide_block.resize(n * units);
+        for (std::size_t r = 0; r < n; ++r)
+          if (p.ind[r] != SQL_NULL_DATA) std::copy(p.texts[r].begin(), p.texts[r].end(), &p.wide_block[r * units]);
+        c_type = SQL_C_WCHAR, sql_type = p.kind == Kind::LongText ? SQL_WLONGVARCHAR : SQL_WVARCHAR, size = units;
+        data = p.wide_block.data(), stride = static_cast<SQLLEN>(units * sizeof(SQLWCHAR));
+        break;
+      }
+      case Kind::DateText: {
+        const std::size_t units = std::max<std::size_t>(p.longest, 1);
+        if (p.narrow_block.size() < n * units) p.narrow_block.resize(n * units);
+        for (std::size_t r = 0; r < n; ++r)
+          if (p.ind[r] != SQL_NULL_DATA) std::copy(p.dates[r].begin(), p.dates[r].end(), &p.narrow_block[r * units]);
+        c_type = SQL_C_CHAR, sql_type = SQL_VARCHAR, size = p.longest;
+        data = p.narrow_block.data(), stride = static_cast<SQLLEN>(units);
+        break;
+      }
+      case Kind::Stamp: {
+        const StampShape shape(column);
+        c_type = SQL_C_TYPE_TIMESTAMP, sql_type = SQL_TYPE_TIMESTAMP, size = shape.size, digits = shape.digits;
+        data = p.stamps.data(), stride = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
+      }
+    }
+    link_.Check(SQLBindParameter(h, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, c_type, sql_type, size, digits,
+                                 data, stride, p.ind.data()),
+                SQL_HANDLE_STMT, h);
+  }
+
+  // The first diagnostic record on `h` that is not a warning.
+  static SQLSMALLINT FirstErrorRecord(SQLHSTMT h) {
+    for (SQLSMALLINT i = 1;; ++i) {
+      SQLCHAR state[6] = {};
+      if (!Ok(SQLGetDiagField(SQL_HANDLE_STMT, h, i, SQL_DIAG_SQLSTATE, state, sizeof state, nullptr))) return 1;
+      if (state[0] != '0' || state[1] != '1') return i;
+    }
+  }
+
+  void Run(const std::string& statement) {
+    Statement stmt(link_);
+    link_.ExecDirect(stmt.get(), statement);
+  }
+
+  Guard OpenGuard() {
+    if (link_.in_transaction()) {
+      Run((link_.sql_server() ? "SAVE TRANSACTION " : "SAVEPOINT ") + std::string(kSavepointName));
+      return Guard::kSavepoint;
+    }
+    link_.Check(SQLSetConnectAttr(link_.dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                  SQL_IS_UINTEGER),
+                SQL_HANDLE_DBC, link_.dbc());
+    return Guard::kOwnTransaction;
+  }
+
+  void UndoToGuard(Guard guard) {
+    if (guard == Guard::kSavepoint) {
+      Run((link_.sql_server() ? "ROLLBACK TRANSACTION " : "ROLLBACK TO SAVEPOINT ") + std::string(kSavepointName));
+    } else {
+      link_.Check(SQLEndTran(SQL_HANDLE_DBC, link_.dbc(), SQL_ROLLBACK), SQL_HANDLE_DBC, link_.dbc());
+    }
+  }
+
+  // Keeps what the guarded execute left written.
+  void CloseGuard(Guard guard) {
+    if (guard == Guard::kSavepoint) {
+      // SQL Server keeps a savepoint until the transaction ends; other
+      // engines nest them, so each is let go.
+      if (!link_.sql_server()) Run("RELEASE SAVEPOINT " + std::string(kSavepointName));
+    } else if (guard == Guard::kOwnTransaction) {
+      const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, link_.dbc(), SQL_COMMIT);
+      link_.SetAutocommit(true);
+      link_.Check(rc, SQL_HANDLE_DBC, link_.dbc());
+    }
+  }
+
+  Link& link_;
+  const std::vector<TableColumn> columns_;
+  const std::size_t capacity_;
+  std::shared_ptr<Insert> insert_;  // the insert of the rows held
+  std::size_t rows_ = 0;
+  std::vector<Param> params_;
+  std::vector<Kind> kinds_;  // of the row being added
+  std::vector<WideText> scratch_wide_;
+  std::vector<std::string> scratch_narrow_;
+  std::vector<SQLUSMALLINT> status_;
+  SQLULEN processed_ = 0;
+};
+
+Link::~Link() {
+  if (unsent_ && !in_transaction_) {
+    // Rows saved outside a transaction were meant to stay; a destructor has
+    // nobody to report a failure to.
+    try {
+      SendUnsent();
+    } catch (const std::exception&) {
+    }
+  }
+  unsent_.reset();
+  if (dbc_) {
+    // A transaction the host left open is abandoned, as closing an ADO
+    // connection does; a destructor has nobody to report a failure to.
+    if (in_transaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    if (connected_) SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  }
+  if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+void Link::SendUnsent() {
+  if (!unsent_) return;
+  std::shared_ptr<RowBatch> batch = unsent_;  // alive while it sends
+  batch->Send();
+}
+
+void Link::DropUnsent() {
+  if (!unsent_) return;
+  std::shared_ptr<RowBatch> batch = unsent_;
+  batch->Clear();
+}
 
 using namespace recordset_internal;
 
@@ -418,16 +864,19 @@ class OdbcRecordset : public RecordsetBase {
 
   void OpenTable() override {
     RequireClosed();
+    link_->SendUnsent();
     ReadCatalog();
     std::vector<std::string> names;
     for (const TableColumn& c : table_columns_) names.push_back(c.name);
     SetNames(std::move(names));
+    batch_ = std::make_shared<RowBatch>(*link_, table_columns_);
     has_pending_ = false;
     mode_ = Mode::Table;
   }
 
   void OpenQuery(const std::string& query) override {
     RequireClosed();
+    link_->SendUnsent();
     auto stmt = std::make_unique<Statement>(*link_);
     SQLHSTMT h = stmt->get();
     if (link_->sql_server()) {
@@ -482,6 +931,8 @@ class OdbcRecordset : public RecordsetBase {
   void move_next() override {
     RequireOpen();
     if (mode_ != Mode::Result || at_end_) throw Error(kNoCurrentRecord);
+    // Rows saved meanwhile are on the table before the next row is read.
+    link_->SendUnsent();
     Fetch();
   }
 
@@ -506,10 +957,21 @@ class OdbcRecordset : public RecordsetBase {
     RequireTable();
     if (has_pending_) SaveRow();
     has_pending_ = false;
+    batch_->Send();
   }
 
   void Close() override {
-    // Closing a closed recordset does nothing; a pending row is discarded.
+    // Closing a closed recordset does nothing; a pending row is discarded,
+    // the rows saved before it are sent.
+    std::exception_ptr failure;
+    if (batch_) {
+      try {
+        batch_->Send();
+      } catch (const std::exception&) {
+        failure = std::current_exception();
+      }
+      batch_.reset();
+    }
     result_.reset();
     result_columns_.clear();
     row_.clear();
@@ -522,6 +984,7 @@ class OdbcRecordset : public RecordsetBase {
     is_set_.clear();
     has_pending_ = false;
     mode_ = Mode::Closed;
+    if (failure) std::rethrow_exception(failure);
   }
 
  private:
@@ -627,11 +1090,11 @@ class OdbcRecordset : public RecordsetBase {
 
   // The insert for the columns set in the pending row, prepared once per set
   // of columns; rows mostly set the same columns as the row before.
-  Insert& InsertFor(const std::vector<bool>& is_set) {
-    if (last_insert_ && *last_key_ == is_set) return *last_insert_;
+  const std::shared_ptr<Insert>& InsertFor(const std::vector<bool>& is_set) {
+    if (last_insert_ && *last_key_ == is_set) return last_insert_;
     auto it = inserts_.find(is_set);
     if (it == inserts_.end()) {
-      auto insert = std::make_unique<Insert>(*link_);
+      auto insert = std::make_shared<Insert>(*link_);
       for (std::size_t i = 0; i < is_set.size(); ++i)
         if (is_set[i]) insert->columns.push_back(static_cast<int>(i));
       std::string sql = "INSERT INTO " + link_->Quote(source_);
@@ -647,109 +1110,19 @@ class OdbcRecordset : public RecordsetBase {
         sql += " (" + names + ") VALUES (" + marks + ")";
       }
       link_->Prepare(insert->stmt.get(), sql);
-      insert->params.resize(insert->columns.size());
       it = inserts_.emplace(is_set, std::move(insert)).first;
     }
     last_key_ = &it->first;
-    last_insert_ = it->second.get();
-    return *last_insert_;
-  }
-
-  void Bind(Insert& insert, std::size_t k, const TableColumn& column, const Value& v) {
-    SQLHSTMT h = insert.stmt.get();
-    ParamBuffer& p = insert.params[k];
-    const SQLUSMALLINT number = static_cast<SQLUSMALLINT>(k + 1);
-    SQLSMALLINT c_type, sql_type;
-    SQLULEN size;
-    SQLSMALLINT digits = 0;
-    SQLPOINTER data;
-    SQLLEN buffer_length = 0;
-    switch (v.type()) {
-      case Value::Type::Null:
-        // Typed as the column, so no engine refuses a conversion from Null.
-        c_type = SQL_C_DEFAULT;
-        sql_type = column.type;
-        size = std::max<SQLULEN>(column.size, 1);
-        digits = column.digits;
-        data = nullptr;
-        p.ind = SQL_NULL_DATA;
-        break;
-      case Value::Type::Integer:
-        p.integer = v.integer();
-        c_type = SQL_C_SBIGINT, sql_type = SQL_BIGINT, size = 19;
-        data = &p.integer;
-        p.ind = sizeof p.integer;
-        break;
-      case Value::Type::Real:
-        p.real = v.real();
-        c_type = SQL_C_DOUBLE, sql_type = SQL_DOUBLE, size = 15;
-        data = &p.real;
-        p.ind = sizeof p.real;
-        break;
-      case Value::Type::YesNo:
-        p.bit = v.yes_no() ? 1 : 0;
-        c_type = SQL_C_BIT, sql_type = SQL_BIT, size = 1;
-        data = &p.bit;
-        p.ind = sizeof p.bit;
-        break;
-      case Value::Type::Text:
-        p.wide = ToWide(v.text());
-        c_type = SQL_C_WCHAR;
-        // Beyond 4000 characters SQL Server wants the long type (nvarchar(max)).
-        sql_type = p.wide.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
-        size = std::max<SQLULEN>(p.wide.size(), 1);
-        data = p.wide.data();
-        buffer_length = p.ind = static_cast<SQLLEN>(p.wide.size() * sizeof(SQLWCHAR));
-        break;
-      case Value::Type::DateTime:
-        if (link_->sqlite()) {
-          // SQLite keeps dates as text, and its driver writes a bound
-          // timestamp as "YYYY-MM-DD HH:MM:SS.000". Bound as the text the
-          // native SQLite target writes, the stored value is the same on
-          // both roads.
-          p.narrow = FormatDateTime(v.date());
-          c_type = SQL_C_CHAR, sql_type = SQL_VARCHAR, size = p.narrow.size();
-          data = p.narrow.data();
-          buffer_length = p.ind = static_cast<SQLLEN>(p.narrow.size());
-        } else {
-          const DateTime& d = v.date();
-          const bool timestamp_column = column.type == SQL_TYPE_TIMESTAMP || column.type == SQL_TIMESTAMP;
-          // The column's own precision: a driver refuses a fraction finer
-          // than the scale the parameter declares.
-          digits = timestamp_column ? std::clamp<SQLSMALLINT>(column.digits, 0, 9) : 7;
-          size = timestamp_column && column.size > 0 ? column.size : 27;
-          SQLUINTEGER unit = 1;
-          for (int i = digits; i < 9; ++i) unit *= 10;
-          const SQLUINTEGER nanos = static_cast<SQLUINTEGER>(d.microsecond) * 1000;
-          p.timestamp = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year), static_cast<SQLUSMALLINT>(d.month),
-                                             static_cast<SQLUSMALLINT>(d.day),  static_cast<SQLUSMALLINT>(d.hour),
-                                             static_cast<SQLUSMALLINT>(d.minute), static_cast<SQLUSMALLINT>(d.second),
-                                             nanos - nanos % unit};
-          c_type = SQL_C_TYPE_TIMESTAMP, sql_type = SQL_TYPE_TIMESTAMP;
-          data = &p.timestamp;
-          p.ind = sizeof p.timestamp;
-        }
-        break;
-      default:
-        throw Error("unsupported value type");
-    }
-    link_->Check(SQLBindParameter(h, number, SQL_PARAM_INPUT, c_type, sql_type, size, digits, data, buffer_length,
-                                  &p.ind),
-                 SQL_HANDLE_STMT, h);
+    last_insert_ = it->second;
+    return last_insert_;
   }
 
   void SaveRow() {
     // The row is gone once tried: a failed save does not linger as pending.
     has_pending_ = false;
-    Insert& insert = InsertFor(is_set_);
-    for (std::size_t k = 0; k < insert.columns.size(); ++k) {
-      const std::size_t col = static_cast<std::size_t>(insert.columns[k]);
-      Bind(insert, k, table_columns_[col], pending_[col]);
-    }
-    SQLHSTMT h = insert.stmt.get();
-    SQLRETURN rc = SQLExecute(h);
-    if (rc != SQL_NO_DATA) link_->Check(rc, SQL_HANDLE_STMT, h);
-    SQLFreeStmt(h, SQL_CLOSE);
+    // Another recordset's rows were saved first, so they go first.
+    if (!link_->Holds(batch_.get())) link_->SendUnsent();
+    batch_->Add(InsertFor(is_set_), pending_);
   }
 
   std::shared_ptr<Link> link_;
@@ -766,9 +1139,12 @@ class OdbcRecordset : public RecordsetBase {
   std::vector<Value> pending_;
   std::vector<bool> is_set_;
   bool has_pending_ = false;
-  std::map<std::vector<bool>, std::unique_ptr<Insert>> inserts_;
+  std::map<std::vector<bool>, std::shared_ptr<Insert>> inserts_;
   const std::vector<bool>* last_key_ = nullptr;
-  Insert* last_insert_ = nullptr;
+  std::shared_ptr<Insert> last_insert_;
+  // Saved rows not sent yet; held by the connection too, so that they are
+  // sent even when this recordset goes first.
+  std::shared_ptr<RowBatch> batch_;
 };
 
 class OdbcTarget : public TargetConnection {
@@ -790,16 +1166,26 @@ class OdbcTarget : public TargetConnection {
 
   void BeginTransaction() override {
     if (link_->in_transaction()) throw Error("A transaction is already active.");
+    // Rows saved before the transaction stay outside it.
+    link_->SendUnsent();
     link_->SetAutocommit(false);
   }
-  void Commit() override { link_->EndTransaction(SQL_COMMIT); }
-  void Rollback() override { link_->EndTransaction(SQL_ROLLBACK); }
+  void Commit() override {
+    if (link_->in_transaction()) link_->SendUnsent();
+    link_->EndTransaction(SQL_COMMIT);
+  }
+  void Rollback() override {
+    // Rows not sent yet are dropped: the rollback would undo them anyway.
+    if (link_->in_transaction()) link_->DropUnsent();
+    link_->EndTransaction(SQL_ROLLBACK);
+  }
   bool InTransaction() override { return link_->in_transaction(); }
 
  private:
   // Runs a statement and returns the rows it changed; any further results
   // are read through, so an error in them is not lost.
   long long Run(const std::string& statement) {
+    link_->SendUnsent();
     SQLHSTMT h = exec_.get();
     const std::string text = link_->sql_server() ? statement : AdaptDeleteStatement(statement);
     link_->ExecDirect(h, text);

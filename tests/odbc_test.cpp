@@ -6,8 +6,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "dbaccess/odbc.h"
+#include "dbaccess/sqlite.h"
 #include "tests/support.h"
 #include "velaccap/open.h"
 
@@ -152,8 +156,10 @@ TEST_F(OdbcTarget, TableRecordsetAddsRowsOfEveryKind) {
   rs->set_field("dDate", Value::Date(DateTime{1899, 12, 30, 0, 0, 0, 0}));
   rs->set_field("bFlag", Value::YesNo(true));
   EXPECT_EQ(rs->field_value("CNAME"), Value::Text("应付单据 Ärger"));
-  rs->AddNew();  // saves the row before
-  EXPECT_EQ(Query(path_, "SELECT count(*) FROM Ap_T"), (Rows{{"1"}}));
+  rs->AddNew();  // saves the row before, held to go with the rows after it
+  EXPECT_EQ(Query(path_, "SELECT count(*) FROM Ap_T"), (Rows{{"0"}}));
+  // Whatever runs on the connection sees it.
+  EXPECT_EQ(cn_->ExecuteQuery("SELECT count(*) FROM Ap_T")->field_value(0), Value::Integer(1));
   rs->set_field("cName", Value());
   rs->set_field("dDate", Value::Date(DateTime{9999, 12, 31, 23, 59, 58, 250000}));
   rs->set_field("bFlag", Value::YesNo(false));
@@ -216,6 +222,183 @@ TEST_F(OdbcTarget, TransactionsCommitOrRollBack) {
   EXPECT_THROW(cn_->Commit(), Error);  // none is open any more
   cn_->Execute("INSERT INTO Head VALUES (4,'autocommit')");
   EXPECT_EQ(Query(path_, "SELECT count(*) FROM Head"), (Rows{{"4"}}));
+}
+
+// Every row of `table`, in storage order, each value quoted as SQLite holds
+// it, so a value stored as another type shows.
+Rows Stored(const std::string& db, const std::string& table) {
+  return Query(db, "SELECT quote(ID), quote(Val), quote(Note) FROM " + table + " ORDER BY rowid");
+}
+
+// Saves `count` rows on `rs` (open on a table with ID, Val and Note), the
+// i-th (from 0) with the ID and Val that `id` and `val` give; stops at the
+// first failure, returning the number of the row whose AddNew failed (or
+// `count` for the closing UpdateBatch) and its text.
+template <class I, class F>
+std::pair<long long, std::string> AddRows(velaccap::TargetRecordset& rs, long long count, I id, F val) {
+  for (long long i = 0; i <= count; ++i) {
+    try {
+      if (i == count) {
+        rs.UpdateBatch();
+        break;
+      }
+      rs.AddNew();
+    } catch (const Error& e) {
+      return {i, e.what()};
+    }
+    rs.set_field("ID", id(i));
+    rs.set_field("Val", val(i));
+    rs.set_field("Note", i % 11 == 3 ? Value() : Value::Text("第" + std::to_string(i)));
+  }
+  return {-1, "no error"};
+}
+
+TEST_F(OdbcTarget, SavedRowsGoInArraysBoundAsEachAloneWouldBe) {
+  // Val has no type, so SQLite keeps each value as it was bound.
+  const char* const kTables =
+      "CREATE TABLE Mixed (ID int, Val, Note nvarchar(40));"
+      "CREATE TABLE Log (Seq INTEGER PRIMARY KEY, What text);"
+      "CREATE TRIGGER LogMixed AFTER INSERT ON Mixed BEGIN INSERT INTO Log (What) VALUES ('Mixed'); END;"
+      "CREATE TRIGGER LogHead AFTER INSERT ON Head BEGIN INSERT INTO Log (What) VALUES ('Head'); END;";
+  Exec(path_, kTables);
+  const std::string native_path = dir_.file("native.db");
+  Exec(native_path, std::string("CREATE TABLE Head (ID int, cCode nvarchar(10));") + kTables);
+  auto native = velaccap::OpenSqliteTarget(native_path);
+
+  // Rows of one kind per column, Nulls among them, then a column whose kind
+  // changes from row to row: every value stored as the native target
+  // stores it.
+  const std::vector<Value> kinds{Value::Integer(7),
+                                 Value::Real(2.5),
+                                 Value(),
+                                 Value::Text("七"),
+                                 Value::Date(DateTime{2024, 2, 29, 13, 45, 6, 250000}),
+                                 Value::YesNo(true),
+                                 Value::Integer(9007199254740993),
+                                 Value::Text(std::string(4001, 'w')),
+                                 Value::Text("short"),
+                                 Value::Date(DateTime{1899, 12, 30, 0, 0, 0, 0}),
+                                 Value::Real(-0.0)};
+  auto val = [&](long long i) {
+    if (i >= 2500) return kinds[static_cast<std::size_t>(i - 2500) % kinds.size()];
+    return i % 7 == 2 ? Value() : Value::Real(static_cast<double>(i) + 0.25);
+  };
+  for (velaccap::TargetConnection* target : {cn_.get(), native.get()}) {
+    target->BeginTransaction();
+    auto rs = target->NewRecordset();
+    rs->set_source("Mixed");
+    rs->OpenTable();
+    EXPECT_EQ(AddRows(*rs, 2500 + 2 * static_cast<long long>(kinds.size()), Value::Integer, val).first, -1);
+    rs->Close();
+    target->Commit();
+  }
+  const Rows stored = Stored(path_, "Mixed");
+  EXPECT_EQ(stored.size(), 2522u);
+  EXPECT_EQ(stored, Stored(native_path, "Mixed"));
+
+  // Rows saved wait for the array they go in, and whatever reaches the
+  // connection (a statement, another recordset's row, a transaction begun)
+  // sends them first, in the order they were saved, also when their
+  // recordset is gone.
+  auto mixed = cn_->NewRecordset();
+  mixed->set_source("Mixed");
+  mixed->OpenTable();
+  auto head = cn_->NewRecordset();
+  head->set_source("Head");
+  head->OpenTable();
+  Exec(path_, "DELETE FROM Log");
+  mixed->AddNew();
+  mixed->set_field("ID", Value::Integer(-1));
+  mixed->AddNew();  // saves ID -1
+  mixed->set_field("ID", Value::Integer(-2));
+  EXPECT_EQ(Query(path_, "SELECT count(*) FROM Mixed WHERE ID<0"), (Rows{{"0"}}));
+  EXPECT_EQ(cn_->ExecuteCount("UPDATE Mixed SET Note='seen' WHERE ID<0"), 1);
+  mixed->AddNew();  // saves ID -2
+  head->AddNew();
+  head->set_field("ID", Value::Integer(3));
+  head->UpdateBatch();
+  mixed->set_field("ID", Value::Integer(-3));
+  mixed->AddNew();  // saves ID -3, then the recordset goes without a word
+  mixed.reset();
+  cn_->BeginTransaction();
+  auto seen = cn_->ExecuteQuery("SELECT group_concat(What) FROM (SELECT What FROM Log ORDER BY Seq)");
+  EXPECT_EQ(seen->field_value(0), Value::Text("Mixed,Mixed,Head,Mixed"));
+  cn_->Rollback();
+  EXPECT_EQ(Query(path_, "SELECT ID, Note FROM Mixed WHERE ID<0 ORDER BY rowid"),
+            (Rows{{"-1", "seen"}, {"-2", "NULL"}, {"-3", "NULL"}}));
+
+  // A commit sends them first; a rollback drops them with the rest.
+  for (bool commit : {true, false}) {
+    cn_->BeginTransaction();
+    auto rs = cn_->NewRecordset();
+    rs->set_source("Mixed");
+    rs->OpenTable();
+    rs->AddNew();
+    rs->set_field("ID", Value::Integer(commit ? -4 : -5));
+    rs->AddNew();
+    if (commit)
+      cn_->Commit();
+    else
+      cn_->Rollback();
+  }
+  EXPECT_EQ(Query(path_, "SELECT ID FROM Mixed WHERE ID<-3"), (Rows{{"-4"}}));
+}
+
+TEST_F(OdbcTarget, AFailingRowKeepsTheRowsBeforeItAndNoneAfter) {
+  Exec(path_, "CREATE TABLE Uniq (ID int NOT NULL UNIQUE, Val NOT NULL, Note nvarchar(40));");
+  // Rows written without a transaction commit one by one; unsynced, they
+  // take no time.
+  cn_ = velaccap::OpenOdbcTarget("DRIVER={VelSQLite3};SyncPragma=OFF;Database=" + path_);
+  // The texts a row of its own gets from the driver.
+  const std::string duplicate = ErrorOf([&] { cn_->Execute("INSERT INTO Uniq (ID, Val) VALUES (3, 0), (3, 0)"); });
+  EXPECT_TRUE(Has(duplicate, "UNIQUE constraint failed: Uniq.ID"));
+  const std::string no_val = ErrorOf([&] { cn_->Execute("INSERT INTO Uniq (ID) VALUES (3)"); });
+  EXPECT_TRUE(Has(no_val, "NOT NULL constraint failed: Uniq.Val"));
+  auto zero = [](long long) { return Value::Integer(0); };
+
+  auto rs = cn_->NewRecordset();
+  rs->set_source("Uniq");
+  rs->OpenTable();
+  // Without a transaction: the 1501st row repeats an ID. It fails with the
+  // second array, sent as the 2000th row is saved (at the AddNew after it);
+  // rows 1 to 1500 stay, none after them.
+  auto [failed_at, text] =
+      AddRows(*rs, 2500, [](long long i) { return Value::Integer(i == 1500 ? 3 : i); }, zero);
+  EXPECT_EQ(failed_at, 2000);
+  EXPECT_EQ(text, duplicate);
+  rs->Close();
+  EXPECT_EQ(Query(path_, "SELECT count(*), min(ID), max(ID) FROM Uniq"), (Rows{{"1500", "0", "1499"}}));
+
+  // A Null where none may be, in the first and last array of the table.
+  cn_->Execute("DELETE FROM Uniq");
+  rs->OpenTable();
+  std::tie(failed_at, text) = AddRows(*rs, 900, Value::Integer, [](long long i) {
+    return i == 700 ? Value() : Value::Integer(0);
+  });
+  rs->Close();
+  EXPECT_EQ(failed_at, 900);
+  EXPECT_EQ(text, no_val);
+  EXPECT_EQ(Query(path_, "SELECT count(*), max(ID) FROM Uniq"), (Rows{{"700", "699"}}));
+
+  // In a transaction, a trigger refuses a row: a rollback leaves nothing; a
+  // commit after the failure, as --no-atomic does, keeps the rows before it.
+  cn_->Execute("DELETE FROM Uniq");
+  Exec(path_, "CREATE TRIGGER refuse BEFORE INSERT ON Uniq WHEN NEW.ID=1500"
+              " BEGIN SELECT RAISE(ABORT, 'row 1500 refused'); END;");
+  for (bool commit : {false, true}) {
+    cn_->BeginTransaction();
+    rs->OpenTable();
+    std::tie(failed_at, text) = AddRows(*rs, 1800, Value::Integer, zero);
+    EXPECT_EQ(failed_at, 1800);  // at the closing UpdateBatch
+    EXPECT_TRUE(Has(text, "row 1500 refused"));
+    rs->Close();
+    if (commit)
+      cn_->Commit();
+    else
+      cn_->Rollback();
+    EXPECT_EQ(Query(path_, "SELECT count(*), max(ID) FROM Uniq"),
+              (commit ? Rows{{"1500", "1499"}} : Rows{{"0", "NULL"}}));
+  }
 }
 
 std::string ReadSchema(const std::string& name) {

@@ -3,7 +3,11 @@
 // target, gives the same rows in every table and the same trace.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -110,6 +114,139 @@ TEST(RunOverOdbc, AFailingRunStopsWithTheDriversText) {
   EXPECT_NE(run.error.find("no such table: Ap_Detail"), std::string::npos) << run.error;
   // Steps before it stay written.
   EXPECT_NE(Query(target, "SELECT count(*) FROM SaleBillVouchs")[0][0], "0");
+}
+
+// The tool, run in `dir` with the environment settings `env` before it.
+struct ToolRun {
+  int code;
+  std::string err;
+};
+ToolRun RunTool(const std::string& dir, const std::string& env, const std::string& args) {
+  const std::string err = dir + "/stderr";
+  const std::string cmd =
+      "cd '" + dir + "' && " + env + " '" VELACCAP_BINARY_DIR "/apupgrade' " + args + " >/dev/null 2>'" + err + "'";
+  const int status = std::system(cmd.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testsupport::Slurp(err)};
+}
+
+// The rows the run's table recordsets added, by table, from its trace.
+std::map<std::string, long long> AddedRows(const std::string& trace) {
+  std::map<std::string, long long> added;
+  std::istringstream in(trace);
+  std::string line, table;
+  while (std::getline(in, line)) {
+    if (line.rfind("T\t", 0) == 0) table = line.substr(2, line.find('\t', 2) - 2);
+    if (line.rfind("B\t", 0) == 0) added[table] += std::stoll(line.substr(2));
+  }
+  return added;
+}
+
+TEST(RunOverOdbc, TheToolSendsAddedRowsInArraysOfAThousand) {
+  testsupport::TempDir dir;
+  velaccap::cli::SampleOptions options;
+  options.lines = 3000;
+  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  velaccap::cli::CreateTarget(dir.file("native.db"));
+  std::filesystem::copy_file(dir.file("native.db"), dir.file("odbc.db"));
+  std::filesystem::create_directory(dir.file("odbc"));
+  const std::string env = testsupport::TracedOdbcDriverList(dir.file("odbc"), dir.file("calls.log"));
+
+  const ToolRun native = RunTool(dir.path(), "", "migrate sample.db native.db --trace native.trace");
+  ASSERT_EQ(native.code, 0) << native.err;
+  const ToolRun odbc =
+      RunTool(dir.path(), env, "migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db' --trace odbc.trace");
+  ASSERT_EQ(odbc.code, 0) << odbc.err;
+  const std::string trace = testsupport::Slurp(dir.file("native.trace"));
+  EXPECT_EQ(testsupport::Slurp(dir.file("odbc.trace")), trace);
+  for (const char* table : velaccap::cli::kTargetTables)
+    ASSERT_EQ(Contents(dir.file("odbc.db"), table), Contents(dir.file("native.db"), table)) << table;
+
+  // Every added row went once, and an array left with fewer than 1000 rows
+  // only when its table's rows ended, another statement came, or the next
+  // row wrote other columns (another insert).
+  const std::map<std::string, long long> added = AddedRows(trace);
+  const std::vector<testsupport::OdbcExecute> calls = testsupport::OdbcExecutes(dir.file("calls.log"));
+  std::map<std::string, long long> sent, executes;
+  std::map<std::string, std::pair<std::size_t, std::size_t>> span;  // first and last execute
+  auto table_of = [&](std::size_t i) {
+    const std::string& text = calls[i].statement;
+    if (text.rfind("INSERT INTO \"", 0) != 0 || calls[i].rows == 0) return std::string();
+    return text.substr(13, text.find('"', 13) - 13);
+  };
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const std::string table = table_of(i);
+    if (table.empty()) continue;
+    sent[table] += calls[i].rows;
+    ++executes[table];
+    span.try_emplace(table, i, i).first->second.second = i;
+    if (calls[i].rows < 1000 && i + 1 < calls.size()) {
+      EXPECT_NE(calls[i + 1].statement, calls[i].statement)
+          << "an array of " << calls[i].rows << " rows into " << table;
+    }
+  }
+  EXPECT_EQ(sent, added);
+  long long rows = 0, copied_alone = 0;
+  for (const auto& [table, count] : executes) {
+    // Only where no other statement came between the table's arrays.
+    bool alone = true;
+    for (std::size_t i = span[table].first; i < span[table].second; ++i) alone = alone && table_of(i) == table;
+    if (!alone) continue;
+    EXPECT_LE(count, 2 * ((added.at(table) + 999) / 1000)) << table;
+    if (added.at(table) > 1000) ++copied_alone;
+    rows += added.at(table);
+  }
+  EXPECT_GE(copied_alone, 2);  // the sales and purchase lines at least
+  EXPECT_GT(rows, 2000);
+}
+
+TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBeforeIt) {
+  testsupport::TempDir dir;
+  velaccap::cli::SampleOptions options;
+  options.lines = 3000;
+  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  velaccap::cli::CreateTarget(dir.file("fresh.db"));
+
+  // A trigger refuses the sales line inserted when the table holds `count`.
+  auto refuse_at = [](int count) {
+    return "CREATE TRIGGER refuse BEFORE INSERT ON SaleBillVouchs WHEN (SELECT count(*) FROM SaleBillVouchs) = " +
+           std::to_string(count) + " BEGIN SELECT RAISE(ABORT, 'line refused'); END;";
+  };
+  // The driver's text for such a line inserted on its own.
+  std::filesystem::copy_file(dir.file("fresh.db"), dir.file("probe.db"));
+  testsupport::Exec(dir.file("probe.db"), refuse_at(0));
+  std::string one_row;
+  {
+    auto probe = velaccap::OpenOdbcTarget("DRIVER={VelSQLite3};Database=" + dir.file("probe.db"));
+    try {
+      probe->Execute("INSERT INTO SaleBillVouchs (AutoID) VALUES (1)");
+    } catch (const velaccap::Error& e) {
+      one_row = e.what();
+    }
+  }
+  ASSERT_NE(one_row.find("line refused"), std::string::npos) << one_row;
+  // The 1201st sales line copied is refused: it goes in the second array.
+  testsupport::Exec(dir.file("fresh.db"), refuse_at(1200));
+
+  for (bool keep : {false, true}) {
+    // The native target, refusing the same row, shows what a run keeps.
+    const std::string flag = keep ? " --no-atomic" : "";
+    for (const char* copy : {"native.db", "odbc.db"}) {
+      std::filesystem::copy_file(dir.file("fresh.db"), dir.file(copy),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    EXPECT_EQ(RunTool(dir.path(), "", "migrate sample.db native.db" + flag).code, 1);
+    const ToolRun run =
+        RunTool(dir.path(), "", "migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db'" + flag);
+    EXPECT_EQ(run.code, 1) << run.err;
+    EXPECT_NE(run.err.find(one_row), std::string::npos) << run.err;
+    EXPECT_EQ(Query(dir.file("odbc.db"), "SELECT count(*) FROM SaleBillVouchs")[0][0], keep ? "1200" : "0");
+    for (const char* table : velaccap::cli::kTargetTables) {
+      const Rows want = Contents(dir.file(keep ? "native.db" : "fresh.db"), table);
+      const Rows got = Contents(dir.file("odbc.db"), table);
+      ASSERT_EQ(got.size(), want.size()) << table << flag;
+      EXPECT_TRUE(got == want) << table << flag;
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -126,19 +127,27 @@ const std::string& EmptyRunTrace() {
 
 namespace {
 
+std::string SqliteOdbcDriver() {
+  for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
+    const std::string driver = std::string(dir) + "/libsqlite3odbc.so";
+    if (std::filesystem::exists(driver)) return driver;
+  }
+  return {};
+}
+
+void WriteDriverList(const std::string& dir, const std::string& driver, const std::string& trace_file) {
+  std::ofstream out(dir + "/odbcinst.ini");
+  if (!trace_file.empty()) out << "[ODBC]\nTrace=Yes\nTraceFile=" << trace_file << "\n\n";
+  out << "[VelSQLite3]\nDriver=" << driver << "\n";
+  std::ofstream(dir + "/odbc.ini") << "";
+}
+
 class PrivateOdbcDriverList : public ::testing::Environment {
  public:
   void SetUp() override {
-    std::string driver;
-    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
-      if (std::filesystem::exists(std::string(dir) + "/libsqlite3odbc.so")) {
-        driver = std::string(dir) + "/libsqlite3odbc.so";
-        break;
-      }
-    }
+    const std::string driver = SqliteOdbcDriver();
     ASSERT_FALSE(driver.empty()) << "the SQLite ODBC driver (Debian package libsqliteodbc) is not installed";
-    std::ofstream(dir_.file("odbcinst.ini")) << "[VelSQLite3]\nDriver=" << driver << "\n";
-    std::ofstream(dir_.file("odbc.ini")) << "";
+    WriteDriverList(dir_.path(), driver, "");
     setenv("ODBCSYSINI", dir_.path().c_str(), 1);
     setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
   }
@@ -150,5 +159,51 @@ class PrivateOdbcDriverList : public ::testing::Environment {
 }  // namespace
 
 ::testing::Environment* NewPrivateOdbcDriverList() { return new PrivateOdbcDriverList; }
+
+std::string TracedOdbcDriverList(const std::string& dir, const std::string& trace_file) {
+  WriteDriverList(dir, SqliteOdbcDriver(), trace_file);
+  return "ODBCSYSINI='" + dir + "' ODBCINI='" + dir + "/odbc.ini'";
+}
+
+std::vector<OdbcExecute> OdbcExecutes(const std::string& trace_file) {
+  // A call opens with "[ODBC][pid][time][SQLExecute.c][line]" and a line
+  // "Entry:", then one indented line per argument.
+  std::ifstream in(trace_file);
+  std::map<std::string, OdbcExecute> prepared;  // by statement handle
+  std::vector<OdbcExecute> executes;
+  std::string line, function, handle, attribute;
+  bool entry = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("[ODBC]", 0) == 0) {
+      const std::size_t end = line.rfind("][");
+      const std::size_t start = line.rfind('[', end - 1);
+      function = line.substr(start + 1, end - start - 1);
+      entry = false;
+      continue;
+    }
+    const std::string text = line.substr(std::min(line.find_first_not_of('\t'), line.size()));
+    if (text == "Entry:") {
+      entry = true;
+      continue;
+    }
+    if (!entry) continue;
+    if (text.rfind("Statement = ", 0) == 0) {
+      handle = text.substr(12);
+      if (function == "SQLExecute.c") executes.push_back(prepared[handle]);
+      // Statements run directly and catalog reads carry no rows.
+      if (function == "SQLColumns.c" || function == "SQLColumnsW.c") executes.push_back({"(catalog)", 0});
+    } else if ((function == "SQLExecDirect.c" || function == "SQLExecDirectW.c") && text.rfind("SQL = [", 0) == 0) {
+      executes.push_back({text.substr(7), 0});
+    } else if (function == "SQLPrepare.c" && text.rfind("SQL = [", 0) == 0) {
+      prepared[handle] = OdbcExecute{text.substr(7), 1};
+    } else if (function == "SQLSetStmtAttr.c" && text.rfind("Attribute = ", 0) == 0) {
+      attribute = text.substr(12);
+    } else if (function == "SQLSetStmtAttr.c" && attribute == "SQL_ATTR_PARAMSET_SIZE" &&
+               text.rfind("Value = ", 0) == 0) {
+      prepared[handle].rows = std::stoll(text.substr(8), nullptr, 16);
+    }
+  }
+  return executes;
+}
 
 }  // namespace testsupport

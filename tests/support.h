@@ -15,6 +15,24 @@ namespace testsupport {
 // ::testing::AddGlobalTestEnvironment.
 ::testing::Environment* NewPrivateOdbcDriverList();
 
+// Writes into `dir` a driver list like the private one whose driver manager
+// traces every ODBC call into `trace_file`, and returns the environment
+// settings ("ODBCSYSINI=... ODBCINI=...") that make a program started by a
+// shell use it. The driver manager reads its trace settings once per process,
+// so a traced run is a program of its own.
+std::string TracedOdbcDriverList(const std::string& dir, const std::string& trace_file);
+
+// An execute of a prepared statement, as such a trace shows it: the text
+// prepared, as the trace gives it (cut at 128 characters, then its length:
+// "INSERT INTO ...][length = 371]"), and the sets of parameters sent with it.
+// A statement run directly or a catalog read ("(catalog)") is listed too,
+// with no rows.
+struct OdbcExecute {
+  std::string statement;
+  long long rows = 1;
+};
+std::vector<OdbcExecute> OdbcExecutes(const std::string& trace_file);
+
 // The shared, read-only folder beside the project (fixtures).
 std::string SharedDir();
 
