@@ -123,26 +123,26 @@ class Scanner {
 
   bool String() {
     std::size_t j = i_ + 1;
-    std::string content;
+    std::string& content = content_;  // kept, so its buffer serves every literal
+    content.clear();
     for (;;) {
-      if (j >= sql_.size()) return false;  // unterminated: the engine's error
-      if (sql_[j] == '\'') {
-        if (j + 1 < sql_.size() && sql_[j + 1] == '\'') {
-          content += '\'';
-          j += 2;
-          continue;
-        }
-        break;
+      const std::size_t quote = sql_.find('\'', j);
+      if (quote == std::string_view::npos) return false;  // unterminated: the engine's error
+      content.append(sql_.data() + j, quote - j);
+      j = quote + 1;
+      if (j < sql_.size() && sql_[j] == '\'') {
+        content += '\'';
+        ++j;
+        continue;
       }
-      content += sql_[j++];
+      break;
     }
-    ++j;
     // A digit right after would join the `?` into a numbered parameter.
     if (j < sql_.size() && IsDigit(sql_[j])) return false;
     if (Kept()) {
       Copy(j);
     } else {
-      Add(Literal::Kind::Text).text = std::move(content);
+      Add(Literal::Kind::Text).text.assign(content);
       i_ = j;
     }
     return true;
@@ -248,6 +248,7 @@ class Scanner {
 
   std::string_view sql_;
   Shape* out_;
+  std::string content_;  // a text literal's content, its quotes undoubled
   std::size_t i_ = 0;
   bool started_ = false;  // the first word was seen
   bool ended_ = false;    // a ';' was seen
