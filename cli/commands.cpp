@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "batch/command.h"
 #include "check/check.h"
 #include "check/report.h"
 #include "check/trial.h"
@@ -386,6 +387,8 @@ int Main(int argc, char** argv) {
       ->check(CLI::Range(0LL, 1000000000LL));
   s->add_option("--seed", seed, "Seed; the same seed gives the same account set")->capture_default_str();
 
+  const auto batch_command = batch::AddCommands(app);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -394,6 +397,7 @@ int Main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
+  if (const std::optional<int> code = batch_command()) return *code;
   if (m->parsed()) {
     migrate.atomic = !no_atomic;
     return Migrate(migrate, std::cout, std::cerr);
