@@ -568,7 +568,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           // that is now, so that the target is as it was when the report says so.
           if (IsFile(s.target)) {
             const std::string problem = RecoverTarget(s.target);
-            r.error += problem.empty() ? "; " + s.target + " is as it was (restored from the engine's journal)"
+            r.error += problem.empty() ? "; " + s.target + " is as it was"
                                        : "; after recovery the engine's quick check of " + s.target + " reports: " + problem;
           }
           if (!said.empty()) r.error += " / " + said;
