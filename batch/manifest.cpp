@@ -3,6 +3,8 @@
 #include <csv.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/account_set.h"
 #include "cli/output_file.h"
 #include "velaccap/open.h"
 
@@ -69,7 +72,8 @@ void ReadCsv(const std::string& path, const std::string& text, const fs::path& b
     if (csv_parse(&parser, text.data() + at, end - at, CsvRows::Field, CsvRows::End, &rows) != end - at) {
       out->problems.push_back({path + " line " + std::to_string(rows.line),
                                std::string("cannot be read as CSV: ") + csv_strerror(csv_error(&parser)) +
-                                   " (a quote inside a field that is not quoted, or text after a closing quote)"});
+                                   " (a quote inside a field that is not quoted, or text after a closing quote)",
+                               rows.line});
       // The row is lost; reading goes on at the next line.
       csv_free(&parser);
       if (csv_init(&parser, options) != 0) throw Error("cannot start the CSV parser");
@@ -80,7 +84,8 @@ void ReadCsv(const std::string& path, const std::string& text, const fs::path& b
   }
   if (csv_fini(&parser, CsvRows::Field, CsvRows::End, &rows) != 0)
     out->problems.push_back({path + " line " + std::to_string(rows.current.line ? rows.current.line : rows.line),
-                             "a quoted field is not closed before the end of the file"});
+                             "a quoted field is not closed before the end of the file",
+                             rows.current.line ? rows.current.line : rows.line});
   csv_free(&parser);
 
   if (rows.rows.empty()) {
@@ -96,23 +101,25 @@ void ReadCsv(const std::string& path, const std::string& text, const fs::path& b
     std::string seen;
     for (const std::string& f : header.fields) seen += (seen.empty() ? "" : ",") + f;
     out->problems.push_back({path + " line " + std::to_string(header.line),
-                             "the header row is '" + seen + "'; it must name the columns name,source,target"});
+                             "the header row is '" + seen + "'; it must name the columns name,source,target", header.line});
     return;
   }
   for (std::size_t r = 1; r < rows.rows.size(); ++r) {
     const Row& row = rows.rows[r];
     const std::string where = path + " line " + std::to_string(row.line);
     if (row.fields.size() != 3) {
-      out->problems.push_back({where, "has " + std::to_string(row.fields.size()) +
-                                          " fields; every row has the 3 of the header name,source,target"});
+      out->problems.push_back({where,
+                               "has " + std::to_string(row.fields.size()) +
+                                   " fields; every row has the 3 of the header name,source,target",
+                               row.line});
       continue;
     }
-    Set set{row.fields[column["name"]], row.fields[column["source"]], row.fields[column["target"]], where};
+    Set set{row.fields[column["name"]], row.fields[column["source"]], row.fields[column["target"]], where, row.line};
     std::string empty;
     for (const char* col : {"name", "source", "target"})
       if (row.fields[column[col]].empty()) empty += std::string(empty.empty() ? "" : ", ") + col;
     if (!empty.empty()) {
-      out->problems.push_back({where, "empty " + empty});
+      out->problems.push_back({where, "empty " + empty, row.line});
       continue;
     }
     set.source = Resolve(base, set.source);
@@ -139,12 +146,13 @@ void ReadJson(const std::string& path, const std::string& text, const fs::path& 
   for (const nlohmann::json& item : *list) {
     const std::string where = path + " entry " + std::to_string(++entry);
     if (!item.is_object()) {
-      out->problems.push_back({where, "is not an object with name, source and target"});
+      out->problems.push_back({where, "is not an object with name, source and target", entry});
       continue;
     }
     std::string bad;
     Set set;
     set.where = where;
+    set.line = entry;
     for (auto [key, field] : {std::pair{"name", &set.name}, {"source", &set.source}, {"target", &set.target}}) {
       auto it = item.find(key);
       if (it == item.end() || !it->is_string() || it->get<std::string>().empty())
@@ -156,7 +164,7 @@ void ReadJson(const std::string& path, const std::string& text, const fs::path& 
       if (it.key() != "name" && it.key() != "source" && it.key() != "target")
         bad += (bad.empty() ? "" : ", ") + ("unknown member " + it.key());
     if (!bad.empty()) {
-      out->problems.push_back({where, "missing, empty or not text: " + bad});
+      out->problems.push_back({where, "missing, empty or not text: " + bad, entry});
       continue;
     }
     set.source = Resolve(base, set.source);
@@ -201,20 +209,22 @@ std::vector<Problem> CrossProblems(const std::vector<Set>& sets) {
   std::vector<Problem> problems;
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Set& s = sets[i];
+    const std::string target = cli::DisplayName(s.target);
+    auto add = [&](const std::string& text) { problems.push_back({s.where, text, s.line}); };
     if (SameDatabase(s.source, s.target))
-      problems.push_back({s.where, "set '" + s.name + "': its source and target are the same database " + s.target});
+      add("set '" + s.name + "': its source and target are the same database " + target);
     for (std::size_t j = 0; j < i; ++j) {
       const Set& o = sets[j];
-      if (s.name == o.name) problems.push_back({s.where, "the name '" + s.name + "' is taken already by " + o.where});
+      if (s.name == o.name) add("the name '" + s.name + "' is taken already by " + o.where);
       if (SameDatabase(s.target, o.target))
-        problems.push_back({s.where, "set '" + s.name + "' writes the target " + s.target + ", which set '" + o.name +
-                                         "' (" + o.where + ") writes too"});
+        add("set '" + s.name + "' writes the target " + target + ", which set '" + o.name + "' (" + o.where +
+            ") writes too");
       if (SameDatabase(s.target, o.source))
-        problems.push_back({s.where, "set '" + s.name + "' writes the target " + s.target + ", which is the source of set '" +
-                                         o.name + "' (" + o.where + ")"});
+        add("set '" + s.name + "' writes the target " + target + ", which is the source of set '" + o.name + "' (" +
+            o.where + ")");
       if (SameDatabase(s.source, o.target))
-        problems.push_back({s.where, "set '" + s.name + "' reads the source " + s.source + ", which set '" + o.name +
-                                         "' (" + o.where + ") writes as its target"});
+        add("set '" + s.name + "' reads the source " + s.source + ", which set '" + o.name + "' (" + o.where +
+            ") writes as its target");
     }
   }
   return problems;
@@ -248,8 +258,10 @@ std::vector<Set> TakeShard(const std::vector<Set>& sets, const Shard& shard) {
 }
 
 std::string ProblemText(const std::vector<Problem>& problems) {
+  std::vector<Problem> sorted = problems;
+  std::stable_sort(sorted.begin(), sorted.end(), [](const Problem& a, const Problem& b) { return a.line < b.line; });
   std::string text;
-  for (const Problem& p : problems) text += p.where + ": " + p.text + "\n";
+  for (const Problem& p : sorted) text += p.where + ": " + p.text + "\n";
   return text;
 }
 

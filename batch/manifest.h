@@ -16,12 +16,14 @@ struct Set {
   std::string source;  // as the tool opens it: a path, resolved
   std::string target;  // a path, resolved, or odbc:<connection string>
   std::string where;   // "MANIFEST line 4" or "MANIFEST entry 3", for messages
+  int line = 0;        // the line or entry number, for ordering
 };
 
 // A problem of the manifest, named by its place in the file.
 struct Problem {
   std::string where;
   std::string text;
+  int line = 0;  // 0: the file as a whole
 };
 
 struct Manifest {
@@ -50,7 +52,7 @@ Shard ParseShard(const std::string& text);
 // Every n-th set of the manifest, starting at the k-th.
 std::vector<Set> TakeShard(const std::vector<Set>& sets, const Shard& shard);
 
-// The problems as lines "MANIFEST line 4: text".
+// The problems as lines "MANIFEST line 4: text", in the file's order.
 std::string ProblemText(const std::vector<Problem>& problems);
 
 }  // namespace velaccap::batch

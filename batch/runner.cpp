@@ -304,9 +304,9 @@ std::vector<Problem> Identify(const std::vector<Set>& sets, int wait_seconds) {
       const check::Identity id = check::Identify(*source, *target);
       for (const std::string& text :
            {check::SourceMisfit(id.source, s.source), check::TargetMisfit(id.target, cli::DisplayName(s.target))})
-        if (!text.empty()) problems.push_back({s.where, "set '" + s.name + "': " + text});
+        if (!text.empty()) problems.push_back({s.where, "set '" + s.name + "': " + text, s.line});
     } catch (const std::exception& e) {
-      problems.push_back({s.where, "set '" + s.name + "': " + e.what()});
+      problems.push_back({s.where, "set '" + s.name + "': " + e.what(), s.line});
     }
   }
   return problems;
@@ -494,7 +494,8 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         changed = true;
         entry = state->Find(s.name);
       }
-      const bool done = entry && entry->status == "done" && entry->source == s.source && entry->target == s.target &&
+      const bool done = entry && entry->status == "done" && entry->source == s.source &&
+                        entry->target == cli::DisplayName(s.target) &&
                         entry->stamp == StampOf(s.source);
       if (done && !options.redo) {
         SetResult r = FromJson(entry->result);
@@ -533,7 +534,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           stamps[i] = StampOf(s.source);
           // Recorded before the child exists, so that a batch killed from
           // here on finds the child's summary on its next run.
-          state->Put(s.name, Entry{"running", s.source, s.target, stamps[i], nullptr});
+          state->Put(s.name, Entry{"running", s.source, cli::DisplayName(s.target), stamps[i], nullptr});
           state->Save();
           return Spawn(tool,
                        {"migrate", s.source, s.target, "-q", "--summary", key + ".summary.json", "--wait",
@@ -589,7 +590,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           ++done;
           bytes_done += std::max<std::int64_t>(0, stamps[i].size);
           if (r.rows_read > 0) rows += r.rows_read;
-          state->Put(s.name, Entry{"done", s.source, s.target, stamps[i], ToJson(r)});
+          state->Put(s.name, Entry{"done", s.source, cli::DisplayName(s.target), stamps[i], ToJson(r)});
         } else {
           if (r.status != "interrupted") ++failed;
           state->Erase(s.name);

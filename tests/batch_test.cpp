@@ -35,6 +35,7 @@ using testsupport::Slurp;
 using testsupport::TempDir;
 
 const std::string kTool = VELACCAP_BINARY_DIR "/apupgrade";
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
 
 struct Result {
   int code;
@@ -192,6 +193,15 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
         "bad.csv line 8: set 'six' writes the target " + dir + "/s02.db, which is the source of set 'four' (bad.csv line 6)\n",
         "bad.csv line 10: set 'eight': its source and target are the same database " + dir + "/s01.db\n"})
     EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+  // Listed in the file's order.
+  std::size_t last = 0;
+  for (int line = 3; line <= 10; ++line) {
+    const std::size_t at = r.err.find("bad.csv line " + std::to_string(line) + ": ");
+    ASSERT_NE(at, std::string::npos) << line;
+    EXPECT_GT(at, last) << line;
+    last = at;
+  }
+
   for (const auto& [name, text, says] : std::vector<std::tuple<std::string, std::string, std::string>>{
            {"header.csv", "name,src,target\na,s01.db,t01.db\n",
             "header.csv line 1: the header row is 'name,src,target'; it must name the columns name,source,target\n"},
@@ -444,6 +454,32 @@ TEST(Batch, ShardsTogetherMigrateEachSetOnceAndMergeIntoOneReport) {
   EXPECT_NE(r.err.find("sets.csv is not a summary written by apupgrade batch --summary"), std::string::npos) << r.err;
 }
 
+TEST(Batch, OdbcTargetMigratesAndItsPasswordIsShownNowhere) {
+  Installation inst(2, 100);
+  inst.MakeReferences();
+  const std::string odbc = "odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) + ";PWD=s3cret";
+  Write(inst.file("odbc.csv"), "name,source,target\nnative,s01.db,t01.db\nover odbc,s02.db,\"" + odbc + "\"\n");
+  Result r = inst.Run("batch odbc.csv --summary s.json --report r.html");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Dump(inst.target(2)) == Dump(inst.reference(2)));
+  EXPECT_NE(r.out.find("2 sets: 2 succeeded\n"), std::string::npos) << r.out;
+  EXPECT_EQ(SetsOf(inst.file("s.json")).at("over odbc")["target"],
+            "odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) + ";PWD=***");
+  r = inst.Run("batch odbc.csv --summary s2.json");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(SetsOf(inst.file("s2.json")).at("over odbc")["status"], "skipped");
+  // Two sets writing one ODBC database are refused, the password masked.
+  Write(inst.file("twice.csv"), "name,source,target\na,s01.db,\"" + odbc + "\"\nb,s02.db,\"" + odbc + "\"\n");
+  Result twice = inst.Run("batch twice.csv");
+  EXPECT_EQ(twice.code, 2);
+  EXPECT_NE(twice.err.find("twice.csv line 3: set 'b' writes the target odbc:DRIVER={VelSQLite3};Database=" +
+                           inst.target(2) + ";PWD=***, which set 'a' (twice.csv line 2) writes too"),
+            std::string::npos) << twice.err;
+  for (const std::string& text : {r.out, r.err, twice.err, Slurp(inst.file("s.json")), Slurp(inst.file("r.html")),
+                                  Slurp(inst.file("odbc.csv.state"))})
+    EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+}
+
 // What the batch writes to its terminal.
 std::string OnTerminal(const std::string& dir, const std::vector<std::string>& args, int* code) {
   winsize size{};
@@ -509,14 +545,14 @@ TEST(Batch, InterruptTimeoutAndLiveProgress) {
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(inst.target(2).c_str(), &holder), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    Result r = inst.Run("batch sets.csv --jobs 2 --timeout 1 --wait 600 --summary s.json");
+    Result r = inst.Run("batch sets.csv --jobs 2 --timeout 5 --wait 600 --summary s.json");
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
     EXPECT_EQ(r.code, 1) << r.err;
     const auto sets = SetsOf(inst.file("s.json"));
     EXPECT_EQ(sets.at("set01")["status"], "succeeded");
     EXPECT_EQ(sets.at("set02")["status"], "timed out");
-    EXPECT_NE(sets.at("set02")["error"].get<std::string>().find("did not finish within 1 s"), std::string::npos)
+    EXPECT_NE(sets.at("set02")["error"].get<std::string>().find("did not finish within 5 s"), std::string::npos)
         << sets.at("set02");
     EXPECT_NE(r.out.find("set02  timed out"), std::string::npos) << r.out;
     EXPECT_TRUE(Dump(inst.target(2)) == inst.fresh());
