@@ -96,7 +96,9 @@ void PrintTable(std::ostream& out, const std::vector<SetResult>& results) {
   };
   line(head);
   std::vector<std::string> rule;
-  for (std::size_t c = 0; c < head.size(); ++c) rule.push_back(std::string(width[c], '-'));
+  // The error, of any length, is ruled as wide as its heading.
+  for (std::size_t c = 0; c < head.size(); ++c)
+    rule.push_back(std::string(c + 1 == head.size() ? head[c].size() : width[c], '-'));
   line(rule);
   for (const auto& row : rows) line(row);
   out << CountsLine(results) << '\n';

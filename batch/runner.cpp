@@ -557,7 +557,6 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         SetResult& r = results[i];
         r.seconds = e.seconds;
         const auto doc = ReadJsonFile(key + ".summary.json");
-        if (doc) TakeSummary(*doc, &r);
         const std::string said = ErrorLines(Slurp(key + ".stderr"));
         const std::string limit = std::to_string(options.timeout_seconds);
         if (WIFSIGNALED(e.status)) {
@@ -578,12 +577,17 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           const bool succeeded = r.exit_code == 0 && doc && doc->value("status", "") == "succeeded";
           if (succeeded) {
             r.status = "succeeded";
+            // Only a kept run's counts are the target's; a failed run's are
+            // in its error and were rolled back.
+            TakeSummary(*doc, &r);
           } else {
             r.status = e.timed_out ? "timed out" : e.interrupted && (r.exit_code == 130 || r.exit_code == 143)
                                                        ? "interrupted"
                                                        : "failed";
             r.error = said.empty() ? "the migration ended with exit code " + std::to_string(r.exit_code) : said;
             if (e.timed_out) r.error = "did not finish within " + limit + " s: " + r.error;
+            // A target that does not reconcile shows its differences.
+            if (doc && doc->contains("reconciliation")) r.reconciliation = (*doc)["reconciliation"];
           }
         }
         if (r.status == "succeeded") {
