@@ -442,6 +442,10 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     err << "apupgrade: " << e.what() << '\n';
     return 2;
   }
+  if (options.check && (!options.summary.empty() || !options.report.empty())) {
+    err << "apupgrade: batch --check writes its report to stdout; --summary and --report are for migrations\n";
+    return 2;
+  }
   const std::string tool = options.tool.empty() ? "/proc/self/exe" : options.tool;
   const int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(Cores());
   if (options.check) return RunChecks(options, sets, tool, jobs, out, err);

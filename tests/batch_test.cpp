@@ -414,6 +414,48 @@ TEST(Batch, KilledWithSigkillAndRunAgainCompletesWithoutMigratingASetTwice) {
   if (!inst.damaged(unrecorded_index)) {
     EXPECT_EQ(sets.at(unrecorded)["status"], "skipped");
   }
+
+  // The tool itself killed from outside once its state records three sets
+  // done, whatever it was doing then.
+  Installation second;
+  second.MakeReferences();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(second.path().c_str()) != 0) _exit(127);
+    execl(kTool.c_str(), kTool.c_str(), "batch", "sets.csv", "--jobs", "3", "-q", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int tries = 0; tries < 12000; ++tries) {
+    int done = 0;
+    try {
+      const nlohmann::json state = nlohmann::json::parse(Slurp(second.file("sets.csv.state")));
+      for (const auto& [name, e] : state.at("sets").items()) done += e.at("status") == "done";
+    } catch (const std::exception&) {
+      // Not written yet.
+    }
+    if (done >= 3) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGKILL);
+  int killed = 0;
+  waitpid(pid, &killed, 0);
+  ASSERT_TRUE(WIFSIGNALED(killed)) << "the batch ended before it was killed";
+  WaitForStateLock(second.file("sets.csv.state"));
+  std::map<int, std::string> before;
+  for (int i = 1; i <= 12; ++i)
+    if (Dump(second.target(i)) != second.fresh()) before[i] = Slurp(second.target(i));
+  EXPECT_LT(before.size(), 10u) << "the batch was killed after its last set";
+  r = second.Run("batch sets.csv --jobs 3 --summary again.json");
+  EXPECT_EQ(r.code, 1) << r.err;
+  const auto resumed = SetsOf(second.file("again.json"));
+  for (int i = 1; i <= 12; ++i) {
+    if (second.damaged(i)) continue;
+    EXPECT_EQ(resumed.at(Name(i))["status"], before.count(i) ? "skipped" : "succeeded") << i;
+    if (before.count(i)) {
+      EXPECT_EQ(Slurp(second.target(i)), before[i]) << i;
+    }
+    EXPECT_TRUE(Dump(second.target(i)) == Dump(second.reference(i))) << i;
+  }
 }
 
 TEST(Batch, ShardsTogetherMigrateEachSetOnceAndMergeIntoOneReport) {
