@@ -75,7 +75,8 @@ void PrintTable(std::ostream& out, const std::vector<SetResult>& results) {
   std::vector<std::vector<std::string>> rows;
   for (const SetResult& r : results)
     rows.push_back({r.name, r.status, Number(r.rows_read), Number(r.rows_written),
-                    ReconciliationText(r.reconciliation), r.status == "skipped" ? "-" : Seconds(r.seconds),
+                    ReconciliationText(r.reconciliation),
+                    r.status == "skipped" || r.status == "not started" ? "-" : Seconds(r.seconds),
                     r.error});
   std::vector<std::size_t> width(head.size());
   for (std::size_t c = 0; c < head.size(); ++c) {

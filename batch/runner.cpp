@@ -32,10 +32,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// After SIGTERM a run rolls back at its next database operation; one that
-// does not end within this long is killed, and its target recovered from
-// the engine's journal.
-constexpr auto kTermGrace = std::chrono::seconds(10);
+// After SIGTERM or SIGINT a run rolls back at its next database operation;
+// one that does not end within this long is killed, and its target
+// recovered from the engine's journal.
+constexpr auto kTermGrace = std::chrono::seconds(5);
 
 volatile sig_atomic_t g_signal = 0;
 
@@ -136,6 +136,13 @@ pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setpgid(0, 0);
+    // Ignored until the migration watches for them itself: it does so only
+    // around its run and commit. A signal that came after its commit would
+    // otherwise end it before its summary says the set is done; one that
+    // comes while it still opens its databases is lost, and the set runs on
+    // (or is killed at the grace's end, its target restored).
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);

@@ -133,13 +133,14 @@ class Installation {
 // Runs the batch inside a child of the test, so that a test hook can kill it
 // where a real batch could die; the tool itself migrates the sets. Returns
 // waitpid's status.
-int RunInChild(const Installation& inst, int jobs, const std::function<void(const std::string&)>& hook) {
+int RunInChild(const Installation& inst, int jobs, const std::function<void(const std::string&)>& hook,
+               const std::string& tool = kTool) {
   const pid_t pid = fork();
   if (pid == 0) {
     velaccap::batch::Options o;
     o.manifest = inst.file("sets.csv");
     o.jobs = jobs;
-    o.tool = kTool;
+    o.tool = tool;
     o.after_set = hook;
     std::ofstream out(inst.file("child.out")), err(inst.file("child.err"));
     const int code = velaccap::batch::Run(o, out, err);
@@ -500,13 +501,19 @@ TEST(Batch, OdbcTargetMigratesAndItsPasswordIsShownNowhere) {
   Installation inst(2, 100);
   inst.MakeReferences();
   const std::string odbc = "odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) + ";PWD=s3cret";
-  Write(inst.file("odbc.csv"), "name,source,target\nnative,s01.db,t01.db\nover odbc,s02.db,\"" + odbc + "\"\n");
+  Write(inst.file("odbc.csv"),
+        "name,source,target\n\"<b>native</b> & \"\"co\"\"\",s01.db,t01.db\nover odbc,s02.db,\"" + odbc + "\"\n");
   Result r = inst.Run("batch odbc.csv --summary s.json --report r.html");
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Dump(inst.target(2)) == Dump(inst.reference(2)));
   EXPECT_NE(r.out.find("2 sets: 2 succeeded\n"), std::string::npos) << r.out;
   EXPECT_EQ(SetsOf(inst.file("s.json")).at("over odbc")["target"],
             "odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) + ";PWD=***");
+  // The page holds the name as text.
+  const std::string page = Slurp(inst.file("r.html"));
+  EXPECT_NE(page.find("<td class=\"name\">&lt;b&gt;native&lt;/b&gt; &amp; &quot;co&quot;</td>"), std::string::npos)
+      << page;
+  EXPECT_EQ(page.find("<b>"), std::string::npos);
   r = inst.Run("batch odbc.csv --summary s2.json");
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(SetsOf(inst.file("s2.json")).at("over odbc")["status"], "skipped");
@@ -601,6 +608,40 @@ TEST(Batch, InterruptTimeoutAndLiveProgress) {
     r = inst.Run("batch sets.csv");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("2 sets: 1 succeeded, 1 skipped\n"), std::string::npos) << r.out;
+  }
+
+  // A migration that crashes in the middle of its transaction (pages of the
+  // run already in the file, the journal hot): the batch
+  // has the engine restore its target from the journal at once, reports it,
+  // and the other sets are done. (The crash is injected by a stand-in for
+  // the tool that kills the real migration once its journal exists.)
+  {
+    Installation inst(3, 20000);
+    inst.MakeReferences();
+    const std::string crasher = inst.file("crasher.sh");
+    Write(crasher, "#!/bin/sh\n"
+                   "case \"$3\" in\n"
+                   "  */t02.db)\n"
+                   "    fresh=$(stat -c %s \"$3\")\n"
+                   "    '" + kTool + "' \"$@\" & pid=$!\n"
+                   "    until [ -s \"$3-journal\" ] && [ $(stat -c %s \"$3\") -gt $fresh ]; do sleep 0.01; done\n"
+                   "    kill -KILL $pid; wait $pid\n"
+                   "    kill -SEGV $$ ;;\n"
+                   "esac\n"
+                   "exec '" + kTool + "' \"$@\"\n");
+    fs::permissions(crasher, fs::perms::owner_all);
+    const int status = RunInChild(inst, 3, nullptr, crasher);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string out = Slurp(inst.file("child.out"));
+    EXPECT_NE(out.find("set02  crashed "), std::string::npos) << out;
+    EXPECT_NE(out.find("the migration's process ended by SIGSEGV; " + inst.target(2) + " is as it was"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("3 sets: 2 succeeded, 1 crashed\n"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(inst.target(2) + "-journal"));
+    EXPECT_TRUE(Slurp(inst.target(2)) != "" && Dump(inst.target(2)) == inst.fresh());
+    EXPECT_TRUE(Dump(inst.target(1)) == Dump(inst.reference(1)));
+    EXPECT_TRUE(Dump(inst.target(3)) == Dump(inst.reference(3)));
   }
 
   // On a terminal a live line counts the sets; piped, only the table.
