@@ -603,13 +603,14 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         }
         if (r.status == "succeeded") {
           ++done;
-          bytes_done += std::max<std::int64_t>(0, stamps[i].size);
           if (r.rows_read > 0) rows += r.rows_read;
           state->Put(s.name, Entry{"done", s.source, cli::DisplayName(s.target), stamps[i], ToJson(r)});
         } else {
           if (r.status != "interrupted") ++failed;
           state->Erase(s.name);
         }
+        // The time left is the rest of the sources at the pace of those ended.
+        bytes_done += std::max<std::int64_t>(0, stamps[i].size);
         bytes_left -= std::max<std::int64_t>(0, stamps[i].size);
         try {
           state->Save();
