@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "batch/command.h"
 #include "check/check.h"
 #include "check/report.h"
 #include "check/trial.h"
@@ -420,6 +421,7 @@ constexpr const char* kFooter =
     "  apupgrade new-target ledger820.db\n"
     "  apupgrade check ledger812.db ledger820.db\n"
     "  apupgrade migrate ledger812.db ledger820.db --summary run.json\n"
+    "  apupgrade batch installation.csv --jobs 4 --report batch.html\n"
     "  APUPGRADE_ODBC_PASSWORD=... apupgrade migrate Ufdata812.mdb 'odbc:DSN=ufdata;UID=upgrade'\n"
     "\n"
     "Exit codes:\n"
@@ -569,6 +571,16 @@ int Main(int argc, char** argv) {
       ->check(WholeNumber(false));
   s->add_flag("-q,--quiet", sample_quiet, "Print nothing on success");
   s->footer("Example:\n  apupgrade sample ledger812.db --lines 100000 --seed 7\n");
+
+  // The batch's commands register themselves; they run as any other.
+  const auto batch_command = batch::AddCommands(app);
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    bool listed = false;
+    for (const Command& known : commands) listed = listed || known.parser == sub;
+    if (listed) continue;
+    sub->group("Commands");
+    commands.push_back({sub, [&batch_command] { return batch_command().value_or(2); }});
+  }
 
   // The command named, looked at before CLI11 parses, so that an unknown
   // one and "help" get their own words.

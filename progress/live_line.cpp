@@ -47,6 +47,11 @@ void LiveLine::Draw(std::chrono::steady_clock::time_point now, int step, int ste
   text += to_do >= 0 ? std::to_string(done) + " of " + Rows(to_do) : Rows(done);
   const double seconds = std::chrono::duration<double>(step_time).count();
   if (seconds > 0 && done > 0) text += "  " + std::to_string(static_cast<long long>(done / seconds)) + " rows/s";
+  DrawText(now, std::move(text));
+}
+
+void LiveLine::DrawText(std::chrono::steady_clock::time_point now, std::string text) {
+  if (!options_.out) return;
   if (options_.width > 0 && text.size() >= static_cast<std::size_t>(options_.width)) {
     text.resize(options_.width - 1);
     while (!text.empty() && text.back() == ' ') text.pop_back();

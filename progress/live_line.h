@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 namespace velaccap::progress {
@@ -47,6 +48,9 @@ class LiveLine {
   // `to_do` < 0 leaves out "of ...", and the rate needs time and rows.
   void Draw(std::chrono::steady_clock::time_point now, int step, int steps, std::string_view table,
             long long done, long long to_do, std::chrono::steady_clock::duration step_time);
+
+  // Draws any text as the line, cut to the terminal's width.
+  void DrawText(std::chrono::steady_clock::time_point now, std::string text);
 
   // Removes the line, leaving the cursor at the start of an empty line.
   // Nothing is written when no line was drawn.

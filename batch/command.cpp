@@ -1,0 +1,64 @@
+#include "batch/command.h"
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "batch/runner.h"
+
+namespace velaccap::batch {
+
+std::function<std::optional<int>()> AddCommands(CLI::App& app) {
+  auto options = std::make_shared<Options>();
+  CLI::App* b = app.add_subcommand(
+      "batch", "Migrate every account set of MANIFEST, each in a process of its own, N at a time, resumably");
+  b->add_option("MANIFEST", options->manifest,
+                "CSV file with the header name,source,target (or a .json file), one account set a row")
+      ->required()
+      ->type_name("");
+  b->add_option("--jobs,-j", options->jobs, "Sets migrated at a time (default: the number of cores)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 4096));
+  b->add_option("--timeout", options->timeout_seconds,
+                "Stop a set's migration (rolled back) that runs longer than this; 0: no limit")
+      ->option_text("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 30 * 86400));
+  b->add_option("--state", options->state,
+                "The file recording the sets done (default: beside MANIFEST, MANIFEST.state, per shard "
+                "MANIFEST.shard-K-of-N.state)")
+      ->option_text("FILE");
+  b->add_flag("--redo", options->redo, "Migrate again the sets an earlier run did");
+  b->add_option("--shard", options->shard, "Take every N-th set of the manifest, starting at the K-th")
+      ->option_text("K/N");
+  b->add_option("--summary", options->summary, "Write every set's outcome to FILE as JSON")->option_text("FILE");
+  b->add_option("--report", options->report, "Write a self-contained HTML page of every set's outcome")
+      ->option_text("FILE.html");
+  b->add_flag("--check", options->check,
+              "Migrate nothing: run check on every set and list every problem of the installation");
+  b->add_flag("-q,--quiet", options->quiet, "No progress and no closing table; errors only");
+  b->add_option("--wait", options->wait_seconds,
+                "Wait this long for another program's lock on a database file before refusing it")
+      ->option_text("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 86400));
+
+  auto summaries = std::make_shared<std::vector<std::string>>();
+  auto merged_summary = std::make_shared<std::string>();
+  auto merged_report = std::make_shared<std::string>();
+  CLI::App* r = app.add_subcommand("batch-report", "Report the summaries of several batches (shards) as one");
+  r->add_option("SUMMARY", *summaries, "JSON summaries written by batch --summary")->required()->type_name("");
+  r->add_option("--summary", *merged_summary, "Write the merged summary to FILE as JSON")->option_text("FILE");
+  r->add_option("--report", *merged_report, "Write the merged report as an HTML page")->option_text("FILE.html");
+
+  return [=]() -> std::optional<int> {
+    if (b->parsed()) return Run(*options, std::cout, std::cerr);
+    if (r->parsed()) return Merge(*summaries, *merged_summary, *merged_report, std::cout, std::cerr);
+    return std::nullopt;
+  };
+}
+
+}  // namespace velaccap::batch

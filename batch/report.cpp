@@ -1,0 +1,140 @@
+#include "batch/report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "velaccap/open.h"
+
+namespace velaccap::batch {
+
+namespace {
+
+const char* const kStatuses[] = {"succeeded", "skipped", "failed", "timed out", "crashed", "interrupted",
+                                 "not started"};
+
+std::string Number(long long n) { return n < 0 ? "-" : std::to_string(n); }
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", s);
+  return text;
+}
+
+}  // namespace
+
+nlohmann::json ToJson(const SetResult& r) {
+  nlohmann::json j{{"name", r.name},           {"source", r.source},
+                   {"target", r.target},       {"status", r.status},
+                   {"exit_code", r.exit_code}, {"rows_read", r.rows_read},
+                   {"rows_written", r.rows_written}, {"rows_updated", r.rows_updated},
+                   {"reconciliation", r.reconciliation}, {"seconds", r.seconds}};
+  j["error"] = r.error.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.error);
+  return j;
+}
+
+SetResult FromJson(const nlohmann::json& j) {
+  SetResult r;
+  r.name = j.at("name").get<std::string>();
+  r.source = j.at("source").get<std::string>();
+  r.target = j.at("target").get<std::string>();
+  r.status = j.at("status").get<std::string>();
+  r.exit_code = j.value("exit_code", -1);
+  r.rows_read = j.value("rows_read", -1LL);
+  r.rows_written = j.value("rows_written", -1LL);
+  r.rows_updated = j.value("rows_updated", -1LL);
+  if (j.contains("reconciliation")) r.reconciliation = j["reconciliation"];
+  r.seconds = j.value("seconds", 0.0);
+  if (j.contains("error") && j["error"].is_string()) r.error = j["error"].get<std::string>();
+  return r;
+}
+
+std::string ReconciliationText(const nlohmann::json& rec) {
+  if (!rec.is_object()) return "-";
+  const std::size_t differences = rec.contains("differences") ? rec["differences"].size() : 0;
+  if (differences > 0) return std::to_string(differences) + (differences == 1 ? " difference" : " differences");
+  const std::size_t checks = rec.contains("checked") ? rec["checked"].size() : 0;
+  return std::to_string(checks) + " checks, no differences";
+}
+
+std::string CountsLine(const std::vector<SetResult>& results) {
+  std::string text = std::to_string(results.size()) + (results.size() == 1 ? " set" : " sets");
+  bool first = true;
+  for (const char* status : kStatuses) {
+    const auto n = std::count_if(results.begin(), results.end(), [&](const SetResult& r) { return r.status == status; });
+    if (n == 0) continue;
+    text += (first ? ": " : ", ") + std::to_string(n) + " " + status;
+    first = false;
+  }
+  return text;
+}
+
+void PrintTable(std::ostream& out, const std::vector<SetResult>& results) {
+  const std::vector<std::string> head{"set", "status", "read", "written", "reconciliation", "seconds", "error"};
+  std::vector<std::vector<std::string>> rows;
+  for (const SetResult& r : results)
+    rows.push_back({r.name, r.status, Number(r.rows_read), Number(r.rows_written),
+                    ReconciliationText(r.reconciliation),
+                    r.status == "skipped" || r.status == "not started" ? "-" : Seconds(r.seconds),
+                    r.error});
+  std::vector<std::size_t> width(head.size());
+  for (std::size_t c = 0; c < head.size(); ++c) {
+    width[c] = head[c].size();
+    for (const auto& row : rows) width[c] = std::max(width[c], row[c].size());
+  }
+  // Numbers right-aligned; the error, last, is not padded.
+  auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      const bool number = c == 2 || c == 3 || c == 5;
+      const std::string pad(c + 1 == cells.size() ? 0 : width[c] - cells[c].size(), ' ');
+      text += number ? pad + cells[c] : cells[c] + pad;
+      if (c + 1 < cells.size()) text += "  ";
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    out << text << '\n';
+  };
+  line(head);
+  std::vector<std::string> rule;
+  // The error, of any length, is ruled as wide as its heading.
+  for (std::size_t c = 0; c < head.size(); ++c)
+    rule.push_back(std::string(c + 1 == head.size() ? head[c].size() : width[c], '-'));
+  line(rule);
+  for (const auto& row : rows) line(row);
+  out << CountsLine(results) << '\n';
+}
+
+nlohmann::json SummaryJson(const std::vector<SetResult>& results, const std::string& manifest,
+                           const std::string& shard, int exit_code) {
+  nlohmann::json sets = nlohmann::json::array();
+  nlohmann::json counts = nlohmann::json::object();
+  for (const char* status : kStatuses) counts[status] = 0;
+  for (const SetResult& r : results) {
+    sets.push_back(ToJson(r));
+    counts[r.status] = counts.value(r.status, 0) + 1;
+  }
+  return {{"manifest", manifest}, {"shard", shard.empty() ? nlohmann::json(nullptr) : nlohmann::json(shard)},
+          {"exit_code", exit_code}, {"counts", counts}, {"sets", sets}};
+}
+
+std::vector<SetResult> ReadSummary(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError("cannot read the batch summary " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<SetResult> out;
+  try {
+    const nlohmann::json doc = nlohmann::json::parse(text.str());
+    for (const nlohmann::json& s : doc.at("sets")) out.push_back(FromJson(s));
+  } catch (const nlohmann::json::exception& e) {
+    throw InputError(path + " is not a summary written by apupgrade batch --summary: " + e.what());
+  }
+  return out;
+}
+
+int ExitCodeOf(const std::vector<SetResult>& results) {
+  return std::all_of(results.begin(), results.end(), [](const SetResult& r) { return r.ok(); }) ? 0 : 1;
+}
+
+}  // namespace velaccap::batch

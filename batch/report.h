@@ -1,0 +1,59 @@
+// What a batch reports of its sets: the closing table, the JSON summary, and
+// the reading back of summaries written by other runs (the shards of one
+// installation) to report them as one.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace velaccap::batch {
+
+// The outcome of one set. Status is one of: succeeded, failed (the run
+// stopped, or its target did not reconcile), timed out, crashed, interrupted
+// (rolled back at an interrupt), not started (the batch was interrupted
+// first), skipped (done by an earlier run, source unchanged).
+struct SetResult {
+  std::string name;
+  std::string source;
+  std::string target;
+  std::string status;
+  int exit_code = -1;  // the migration's, -1 when none ran
+  long long rows_read = -1;
+  long long rows_written = -1;
+  long long rows_updated = -1;
+  // The reconciliation as the run's summary gives it ({ok, checked,
+  // differences}); null when none was made.
+  nlohmann::json reconciliation;
+  double seconds = 0;
+  std::string error;
+
+  bool ok() const { return status == "succeeded" || status == "skipped"; }
+};
+
+nlohmann::json ToJson(const SetResult& r);
+SetResult FromJson(const nlohmann::json& j);
+
+// "24 checks, no differences", "2 differences", or "-".
+std::string ReconciliationText(const nlohmann::json& reconciliation);
+
+// One row per set in the given order, then a line of counts.
+void PrintTable(std::ostream& out, const std::vector<SetResult>& results);
+
+// "12 sets: 10 succeeded, 2 failed".
+std::string CountsLine(const std::vector<SetResult>& results);
+
+// The whole batch as JSON: its sets and their counts.
+nlohmann::json SummaryJson(const std::vector<SetResult>& results, const std::string& manifest,
+                           const std::string& shard, int exit_code);
+
+// The sets of a summary written by `batch --summary`. Throws InputError
+// naming the file when it is not one.
+std::vector<SetResult> ReadSummary(const std::string& path);
+
+// 0 when every set succeeded or was done before, else 1.
+int ExitCodeOf(const std::vector<SetResult>& results);
+
+}  // namespace velaccap::batch

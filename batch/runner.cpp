@@ -1,0 +1,677 @@
+#include "batch/runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "batch/html.h"
+#include "batch/manifest.h"
+#include "batch/report.h"
+#include "batch/state.h"
+#include "check/needs.h"
+#include "cli/account_set.h"
+#include "cli/output_file.h"
+#include "cli/summary.h"
+#include "velaccap/open.h"
+
+namespace velaccap::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// After SIGTERM or SIGINT a run rolls back at its next database operation;
+// one that does not end within this long is killed, and its target
+// recovered from the engine's journal.
+constexpr auto kTermGrace = std::chrono::seconds(5);
+
+volatile sig_atomic_t g_signal = 0;
+
+void NoteSignal(int sig) {
+  if (g_signal == 0) g_signal = sig;
+}
+
+// SIGINT and SIGTERM stop the batch from starting sets, for the object's
+// lifetime; the running children are told by the batch itself, once, as
+// they run in process groups of their own and a terminal's Ctrl-C does not
+// reach them.
+class Interrupts {
+ public:
+  Interrupts() {
+    g_signal = 0;
+    struct sigaction sa {};
+    sa.sa_handler = NoteSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &old_int_);
+    sigaction(SIGTERM, &sa, &old_term_);
+  }
+  ~Interrupts() {
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+  }
+  Interrupts(const Interrupts&) = delete;
+  Interrupts& operator=(const Interrupts&) = delete;
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+std::string SignalName(int sig) {
+  switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGKILL: return "SIGKILL";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGABRT: return "SIGABRT";
+    case SIGBUS: return "SIGBUS";
+    default: return "signal " + std::to_string(sig);
+  }
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A name made safe for a file name, with a hash of the whole name so that
+// two names that differ only in what was replaced stay apart.
+std::string FileKey(const std::string& name) {
+  std::uint64_t h = 1469598103934665603ULL;  // FNV-1a
+  std::string safe;
+  for (unsigned char c : name) {
+    h = (h ^ c) * 1099511628211ULL;
+    if (safe.size() < 60) safe += std::isalnum(c) || c == '-' || c == '_' || c == '.' ? static_cast<char>(c) : '_';
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+  return safe + "-" + std::string(hex, 8);
+}
+
+// The messages a child wrote on stderr, as one line: "apupgrade: " left off.
+std::string ErrorLines(const std::string& text) {
+  std::string out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("apupgrade: ", 0) == 0) line.erase(0, 11);
+    if (line.empty()) continue;
+    out += (out.empty() ? "" : " / ") + line;
+  }
+  if (out.size() > 4000) out = out.substr(0, 4000) + " ...";
+  return out;
+}
+
+bool IsFile(const std::string& name) { return name.rfind("odbc:", 0) != 0; }
+
+// Starts `tool` with `args` in a process group of its own, its stdout and
+// stderr into the files given, its stdin empty.
+pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const std::string& out_path,
+            const std::string& err_path) {
+  std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (in < 0 || out < 0 || err < 0) {
+    const int e = errno;
+    for (int fd : {in, out, err})
+      if (fd >= 0) ::close(fd);
+    throw Error("cannot create " + err_path + ": " + std::strerror(e));
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    // Ignored until the migration watches for them itself: it does so only
+    // around its run and commit. A signal that came after its commit would
+    // otherwise end it before its summary says the set is done; one that
+    // comes while it still opens its databases is lost, and the set runs on
+    // (or is killed at the grace's end, its target restored).
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::execv(tool.c_str(), argv.data());
+    const char msg[] = "apupgrade: cannot start the migration's process\n";
+    (void)!::write(2, msg, sizeof msg - 1);
+    ::_exit(127);
+  }
+  const int e = errno;
+  for (int fd : {in, out, err}) ::close(fd);
+  if (pid < 0) throw Error(std::string("cannot start a process for the set: ") + std::strerror(e));
+  return pid;
+}
+
+// A child that runs one set.
+struct Child {
+  std::size_t index = 0;
+  pid_t pid = -1;
+  Clock::time_point start;
+  bool timed_out = false;   // SIGTERM sent for the timeout
+  bool interrupted = false; // the batch's interrupt forwarded
+  bool killed = false;      // SIGKILL sent
+  Clock::time_point term_at;
+};
+
+// How a child ended, as the scheduler saw it.
+struct Ended {
+  int status = 0;  // waitpid's
+  bool timed_out = false;
+  bool interrupted = false;
+  double seconds = 0;
+};
+
+// Runs `count` children, `jobs` at a time: `start(i)` starts the i-th and
+// returns its pid, `ended(i, how)` takes its end. Stops starting at an
+// interrupt and forwards it to the running ones; enforces the timeout;
+// `tick` draws progress. Returns the signal that interrupted, or 0.
+int Schedule(std::size_t count, int jobs, int timeout_seconds, const std::function<pid_t(std::size_t)>& start,
+             const std::function<void(std::size_t, const Ended&)>& ended,
+             const std::function<void(std::size_t running, std::size_t next)>& tick, const bool* stop) {
+  Interrupts interrupts;
+  std::map<pid_t, Child> running;
+  std::size_t next = 0;
+  int interrupt = 0;
+  for (;;) {
+    for (;;) {
+      int status = 0;
+      const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+      if (pid <= 0) break;
+      auto it = running.find(pid);
+      if (it == running.end()) continue;
+      const Child c = it->second;
+      running.erase(it);
+      ended(c.index, Ended{status, c.timed_out, c.interrupted,
+                           std::chrono::duration<double>(Clock::now() - c.start).count()});
+    }
+    const auto now = Clock::now();
+    if (g_signal != 0 && interrupt == 0) interrupt = g_signal;
+    for (auto& [pid, c] : running) {
+      if (interrupt != 0 && !c.interrupted && !c.timed_out) {
+        // Told once: a second signal would end the run without its rollback.
+        c.interrupted = true;
+        c.term_at = now;
+        ::kill(pid, interrupt);
+      }
+      if (timeout_seconds > 0 && !c.timed_out && !c.interrupted &&
+          now - c.start >= std::chrono::seconds(timeout_seconds)) {
+        c.timed_out = true;
+        c.term_at = now;
+        ::kill(pid, SIGTERM);
+      }
+      if ((c.timed_out || c.interrupted) && !c.killed && now - c.term_at >= kTermGrace) {
+        c.killed = true;
+        ::kill(pid, SIGKILL);
+      }
+    }
+    while (interrupt == 0 && !*stop && next < count && running.size() < static_cast<std::size_t>(jobs)) {
+      Child c;
+      c.index = next++;
+      c.start = Clock::now();
+      c.pid = start(c.index);
+      if (c.pid > 0) running[c.pid] = c;
+    }
+    tick(running.size(), next);
+    if (running.empty() && (interrupt != 0 || *stop || next == count)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return interrupt;
+}
+
+// Draws the batch's live line at most every interval.
+class Progress {
+ public:
+  explicit Progress(const progress::LiveOptions& live) : line_(live), start_(Clock::now()) {}
+  void Draw(std::size_t total, std::size_t done, std::size_t failed, std::size_t running, long long rows,
+            double bytes_done, double bytes_left) {
+    const auto now = Clock::now();
+    if (!line_.enabled() || !line_.Due(now)) return;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    std::string text = std::to_string(done) + " of " + std::to_string(total) + " sets done, " +
+                       std::to_string(failed) + " failed, " + std::to_string(running) + " running";
+    if (elapsed > 0 && rows > 0) text += "  " + std::to_string(static_cast<long long>(rows / elapsed)) + " rows/s";
+    if (bytes_done > 0) {
+      const long long left = static_cast<long long>(elapsed * bytes_left / bytes_done + 0.5);
+      text += "  about " + (left >= 120 ? std::to_string(left / 60) + " min" : std::to_string(left) + " s") + " left";
+    }
+    line_.DrawText(now, text);
+  }
+  void Clear() { line_.Clear(); }
+
+ private:
+  progress::LiveLine line_;
+  Clock::time_point start_;
+};
+
+void WriteOutputs(const Options& options, const std::vector<SetResult>& results, const std::string& shard, int code,
+                  std::ostream& err, int* exit_code) {
+  try {
+    if (!options.summary.empty()) {
+      cli::OutputFile file(options.summary, "summary");
+      cli::WriteJson(file, SummaryJson(results, options.manifest, shard, code));
+    }
+    if (!options.report.empty()) {
+      cli::OutputFile file(options.report, "report");
+      std::ostream html(&file);
+      html.exceptions(std::ios::badbit);
+      html << HtmlReport(results, "apupgrade batch " + (options.manifest.empty() ? std::string("report") : options.manifest) +
+                                      (shard.empty() ? "" : " shard " + shard));
+      html.flush();
+      file.Finish();
+    }
+  } catch (const std::exception& e) {
+    err << "apupgrade: " << e.what() << '\n';
+    if (*exit_code == 0) *exit_code = 1;
+  }
+}
+
+// The summary and report files must not take the place of a database, the
+// manifest or the state.
+void CheckOutputs(const Options& options, const std::vector<Set>& sets, const std::string& state) {
+  std::vector<std::string> databases;
+  for (const Set& s : sets) {
+    if (IsFile(s.source)) databases.push_back(s.source);
+    if (IsFile(s.target)) databases.push_back(s.target);
+  }
+  for (auto [path, what] : {std::pair{options.summary, "summary"}, {options.report, "report"}}) {
+    if (path.empty()) continue;
+    cli::CheckOutputPath(path, what, databases);
+    for (const std::string& other : {options.manifest, state, state + ".lock"})
+      if (!other.empty() && (path == other || cli::SameFile(path, other)))
+        throw InputError(std::string("the ") + what + " file " + path + " is the batch's own file " + other);
+  }
+  if (!options.summary.empty() && !options.report.empty() &&
+      (options.summary == options.report || cli::SameFile(options.summary, options.report)))
+    throw InputError("the summary file and the report file are the same file " + options.summary);
+}
+
+// Each set identified as migrate identifies it, without writing anything.
+std::vector<Problem> Identify(const std::vector<Set>& sets, int wait_seconds) {
+  std::vector<Problem> problems;
+  const OpenOptions open{wait_seconds * 1000, false};
+  for (const Set& s : sets) {
+    try {
+      std::unique_ptr<SourceDatabase> source = OpenSource(s.source, open);
+      std::unique_ptr<TargetConnection> target = OpenTarget(s.target, open);
+      const check::Identity id = check::Identify(*source, *target);
+      for (const std::string& text :
+           {check::SourceMisfit(id.source, s.source), check::TargetMisfit(id.target, cli::DisplayName(s.target))})
+        if (!text.empty()) problems.push_back({s.where, "set '" + s.name + "': " + text, s.line});
+    } catch (const std::exception& e) {
+      problems.push_back({s.where, "set '" + s.name + "': " + e.what(), s.line});
+    }
+  }
+  return problems;
+}
+
+SetResult Base(const Set& s) {
+  SetResult r;
+  r.name = s.name;
+  r.source = s.source;
+  r.target = cli::DisplayName(s.target);
+  return r;
+}
+
+// What a finished migration's summary says of it.
+void TakeSummary(const nlohmann::json& doc, SetResult* r) {
+  if (doc.contains("totals")) {
+    const nlohmann::json& t = doc["totals"];
+    r->rows_read = t.value("read", -1LL);
+    r->rows_written = t.value("written", -1LL);
+    r->rows_updated = t.value("updated", -1LL);
+  }
+  if (doc.contains("reconciliation")) r->reconciliation = doc["reconciliation"];
+}
+
+std::optional<nlohmann::json> ReadJsonFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  try {
+    return nlohmann::json::parse(in);
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;  // cut short: the child did not finish it
+  }
+}
+
+std::size_t Cores() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : n;
+}
+
+int RunChecks(const Options& options, const std::vector<Set>& sets, const std::string& tool, int jobs,
+              std::ostream& out, std::ostream& err) {
+  char dir_template[] = "/tmp/apupgrade-batch-check-XXXXXX";
+  std::string tmp = std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) + "/apupgrade-batch-check-XXXXXX"
+                                          : std::string(dir_template);
+  if (!::mkdtemp(tmp.data())) {
+    err << "apupgrade: cannot create a scratch folder " << tmp << ": " << std::strerror(errno) << '\n';
+    return 2;
+  }
+  struct Remove {
+    std::string dir;
+    ~Remove() {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
+  } remove{tmp};
+  std::vector<int> codes(sets.size(), -1);
+  const bool stop = false;
+  Progress progress(options.live ? *options.live : progress::LiveOnStderr(options.quiet));
+  std::size_t finished = 0;
+  const int sig = Schedule(
+      sets.size(), jobs, options.timeout_seconds,
+      [&](std::size_t i) {
+        return Spawn(tool,
+                     {"check", sets[i].source, sets[i].target, "--wait", std::to_string(options.wait_seconds)},
+                     tmp + "/" + std::to_string(i) + ".out", tmp + "/" + std::to_string(i) + ".err");
+      },
+      [&](std::size_t i, const Ended& e) {
+        codes[i] = WIFEXITED(e.status) && !e.timed_out && !e.interrupted ? WEXITSTATUS(e.status) : -1;
+        ++finished;
+      },
+      [&](std::size_t running, std::size_t) {
+        progress.Draw(sets.size(), finished, 0, running, 0, 0, 0);
+      },
+      &stop);
+  progress.Clear();
+  std::size_t fine = 0, stops = 0, unusable = 0;
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    const Set& s = sets[i];
+    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << cli::DisplayName(s.target) << '\n';
+    const std::string text = Slurp(tmp + "/" + std::to_string(i) + ".out");
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) out << "  " << line << '\n';
+    if (codes[i] == 0) {
+      ++fine;
+    } else if (codes[i] == 1) {
+      ++stops;
+    } else {
+      ++unusable;
+      const std::string why = ErrorLines(Slurp(tmp + "/" + std::to_string(i) + ".err"));
+      out << "  cannot be used: " << (why.empty() ? "the check did not finish" : why) << '\n';
+    }
+  }
+  out << sets.size() << (sets.size() == 1 ? " set" : " sets") << " checked: " << fine << " would run to the end, "
+      << stops << " would stop, " << unusable << " cannot be used\n";
+  if (sig != 0) {
+    err << "apupgrade: interrupted by " << SignalName(sig) << ": the check was not finished\n";
+    return 128 + sig;
+  }
+  return unusable ? 2 : stops ? 1 : 0;
+}
+
+}  // namespace
+
+std::string DefaultStatePath(const std::string& manifest, const std::string& shard) {
+  if (shard.empty()) return manifest + ".state";
+  const Shard s = ParseShard(shard);
+  return manifest + ".shard-" + std::to_string(s.k) + "-of-" + std::to_string(s.n) + ".state";
+}
+
+int Run(const Options& options, std::ostream& out, std::ostream& err) {
+  std::string shard_text;
+  std::vector<Set> sets;
+  std::string state_path;
+  try {
+    Shard shard;
+    if (!options.shard.empty()) {
+      shard = ParseShard(options.shard);
+      shard_text = shard.text();
+    }
+    // The whole manifest is read and checked before any set is touched;
+    // every problem is listed at once.
+    Manifest manifest = ReadManifest(options.manifest);
+    std::vector<Problem> problems = manifest.problems;
+    for (Problem& p : CrossProblems(manifest.sets)) problems.push_back(std::move(p));
+    if (!problems.empty()) {
+      err << "apupgrade: the manifest cannot be used; nothing was migrated:\n" << ProblemText(problems);
+      return 2;
+    }
+    sets = TakeShard(manifest.sets, shard);
+    state_path = options.state.empty() ? DefaultStatePath(options.manifest, options.shard) : options.state;
+    if (!options.check) CheckOutputs(options, sets, state_path);
+  } catch (const std::exception& e) {
+    err << "apupgrade: " << e.what() << '\n';
+    return 2;
+  }
+  if (options.check && (!options.summary.empty() || !options.report.empty())) {
+    err << "apupgrade: batch --check writes its report to stdout; --summary and --report are for migrations\n";
+    return 2;
+  }
+  const std::string tool = options.tool.empty() ? "/proc/self/exe" : options.tool;
+  const int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(Cores());
+  if (options.check) return RunChecks(options, sets, tool, jobs, out, err);
+
+  std::unique_ptr<StateLock> lock;
+  std::unique_ptr<State> state;
+  try {
+    lock = std::make_unique<StateLock>(state_path);
+    state = std::make_unique<State>(state_path);
+    std::vector<Problem> problems = Identify(sets, options.wait_seconds);
+    if (!problems.empty()) {
+      err << "apupgrade: " << problems.size() << (problems.size() == 1 ? " account set" : " account sets")
+          << " of the manifest cannot be used; nothing was migrated:\n"
+          << ProblemText(problems);
+      return 2;
+    }
+    fs::create_directories(state->work_dir());
+  } catch (const std::exception& e) {
+    err << "apupgrade: " << e.what() << '\n';
+    return 2;
+  }
+
+  std::vector<SetResult> results;
+  std::vector<std::size_t> todo;  // indexes into sets
+  std::vector<SourceStamp> stamps(sets.size());
+  try {
+    bool changed = false;
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+      const Set& s = sets[i];
+      const std::string key = state->work_dir() + "/" + FileKey(s.name);
+      results.push_back(Base(s));
+      const Entry* entry = state->Find(s.name);
+      // A set whose child ran on while (or after) the batch that started it
+      // died: its summary says whether its migration was committed.
+      if (entry && entry->status == "running") {
+        Entry e = *entry;
+        const auto doc = ReadJsonFile(key + ".summary.json");
+        if (doc && doc->value("status", "") == "succeeded") {
+          SetResult r = Base(s);
+          r.status = "succeeded";
+          r.exit_code = 0;
+          r.seconds = doc->value("elapsed_seconds", 0.0);
+          TakeSummary(*doc, &r);
+          e.status = "done";
+          e.result = ToJson(r);
+          state->Put(s.name, e);
+        } else {
+          state->Erase(s.name);
+        }
+        changed = true;
+        entry = state->Find(s.name);
+      }
+      const bool done = entry && entry->status == "done" && entry->source == s.source &&
+                        entry->target == cli::DisplayName(s.target) &&
+                        entry->stamp == StampOf(s.source);
+      if (done && !options.redo) {
+        SetResult r = FromJson(entry->result);
+        r.status = "skipped";
+        r.name = s.name;
+        results.back() = r;
+      } else {
+        todo.push_back(i);
+      }
+    }
+    if (changed) state->Save();
+  } catch (const std::exception& e) {
+    err << "apupgrade: " << e.what() << '\n';
+    return 2;
+  }
+
+  // Progress counts.
+  double bytes_left = 0, bytes_done = 0;
+  for (std::size_t i : todo) bytes_left += std::max<std::int64_t>(0, StampOf(sets[i].source).size);
+  std::size_t done = results.size() - todo.size(), failed = 0;
+  long long rows = 0;
+  Progress progress(options.live ? *options.live : progress::LiveOnStderr(options.quiet));
+  bool stop = false;
+  std::string fatal;
+
+  const int sig = Schedule(
+      todo.size(), jobs, options.timeout_seconds,
+      [&](std::size_t n) -> pid_t {
+        const std::size_t i = todo[n];
+        const Set& s = sets[i];
+        const std::string key = state->work_dir() + "/" + FileKey(s.name);
+        try {
+          // A summary left by an earlier run must not be taken for this one's.
+          std::error_code ec;
+          fs::remove(key + ".summary.json", ec);
+          stamps[i] = StampOf(s.source);
+          // Recorded before the child exists, so that a batch killed from
+          // here on finds the child's summary on its next run.
+          state->Put(s.name, Entry{"running", s.source, cli::DisplayName(s.target), stamps[i], nullptr});
+          state->Save();
+          return Spawn(tool,
+                       {"migrate", s.source, s.target, "-q", "--summary", key + ".summary.json", "--wait",
+                        std::to_string(options.wait_seconds)},
+                       "/dev/null", key + ".stderr");
+        } catch (const std::exception& ex) {
+          results[i].status = "failed";
+          results[i].error = ex.what();
+          ++failed;
+          if (fatal.empty()) fatal = ex.what();
+          stop = true;
+          return -1;
+        }
+      },
+      [&](std::size_t n, const Ended& e) {
+        const std::size_t i = todo[n];
+        const Set& s = sets[i];
+        const std::string key = state->work_dir() + "/" + FileKey(s.name);
+        if (options.after_set) options.after_set(s.name);
+        SetResult& r = results[i];
+        r.seconds = e.seconds;
+        const auto doc = ReadJsonFile(key + ".summary.json");
+        const std::string said = ErrorLines(Slurp(key + ".stderr"));
+        const std::string limit = std::to_string(options.timeout_seconds);
+        if (WIFSIGNALED(e.status)) {
+          const int by = WTERMSIG(e.status);
+          r.status = e.timed_out ? "timed out" : e.interrupted ? "interrupted" : "crashed";
+          r.error = e.timed_out ? "did not finish within " + limit + " s and was killed" :
+                                  "the migration's process ended by " + SignalName(by);
+          // The engine restores the file from its journal when next opened:
+          // that is now, so that the target is as it was when the report says so.
+          if (IsFile(s.target)) {
+            const std::string problem = RecoverTarget(s.target);
+            r.error += problem.empty() ? "; " + s.target + " is as it was"
+                                       : "; after recovery the engine's quick check of " + s.target + " reports: " + problem;
+          }
+          if (!said.empty()) r.error += " / " + said;
+        } else {
+          r.exit_code = WEXITSTATUS(e.status);
+          const bool succeeded = r.exit_code == 0 && doc && doc->value("status", "") == "succeeded";
+          if (succeeded) {
+            r.status = "succeeded";
+            // Only a kept run's counts are the target's; a failed run's are
+            // in its error and were rolled back.
+            TakeSummary(*doc, &r);
+          } else {
+            r.status = e.timed_out ? "timed out" : e.interrupted && (r.exit_code == 130 || r.exit_code == 143)
+                                                       ? "interrupted"
+                                                       : "failed";
+            r.error = said.empty() ? "the migration ended with exit code " + std::to_string(r.exit_code) : said;
+            if (e.timed_out) r.error = "did not finish within " + limit + " s: " + r.error;
+            // A target that does not reconcile shows its differences.
+            if (doc && doc->contains("reconciliation")) r.reconciliation = (*doc)["reconciliation"];
+          }
+        }
+        if (r.status == "succeeded") {
+          ++done;
+          if (r.rows_read > 0) rows += r.rows_read;
+          state->Put(s.name, Entry{"done", s.source, cli::DisplayName(s.target), stamps[i], ToJson(r)});
+        } else {
+          if (r.status != "interrupted") ++failed;
+          state->Erase(s.name);
+        }
+        // The time left is the rest of the sources at the pace of those ended.
+        bytes_done += std::max<std::int64_t>(0, stamps[i].size);
+        bytes_left -= std::max<std::int64_t>(0, stamps[i].size);
+        try {
+          state->Save();
+        } catch (const std::exception& ex) {
+          // Without its record a finished set would be done again: stop.
+          if (fatal.empty()) fatal = ex.what();
+          stop = true;
+        }
+      },
+      [&](std::size_t running, std::size_t) {
+        progress.Draw(sets.size(), done, failed, running, rows, bytes_done, bytes_left);
+      },
+      &stop);
+  progress.Clear();
+
+  for (std::size_t i = 0; i < sets.size(); ++i)
+    if (results[i].status.empty()) results[i].status = "not started";
+
+  int code = sig != 0 ? 128 + sig : !fatal.empty() ? 1 : ExitCodeOf(results);
+  if (!options.quiet) PrintTable(out, results);
+  if (!fatal.empty()) err << "apupgrade: " << fatal << "; the batch stopped starting sets\n";
+  if (sig != 0) {
+    std::size_t ok = 0, rolled = 0, waiting = 0;
+    for (const SetResult& r : results) {
+      ok += r.ok();
+      rolled += r.status == "interrupted";
+      waiting += r.status == "not started";
+    }
+    err << "apupgrade: interrupted by " << SignalName(sig) << ": " << ok << " of " << results.size()
+        << " sets are done; " << rolled << " running were rolled back and " << waiting
+        << " not started; run the batch again to do the rest\n";
+  }
+  WriteOutputs(options, results, shard_text, code, err, &code);
+  return code;
+}
+
+int Merge(const std::vector<std::string>& summaries, const std::string& summary, const std::string& report,
+          std::ostream& out, std::ostream& err) {
+  std::vector<SetResult> results;
+  Options options;
+  options.summary = summary;
+  options.report = report;
+  try {
+    for (const std::string& path : summaries)
+      for (SetResult& r : ReadSummary(path)) results.push_back(std::move(r));
+    std::vector<std::string> inputs = summaries;
+    for (auto [path, what] : {std::pair{summary, "summary"}, {report, "report"}}) {
+      if (path.empty()) continue;
+      cli::CheckOutputPath(path, what, {});
+      for (const std::string& in : inputs)
+        if (path == in || cli::SameFile(path, in))
+          throw InputError(std::string("the ") + what + " file " + path + " is one of the summaries read");
+    }
+  } catch (const std::exception& e) {
+    err << "apupgrade: " << e.what() << '\n';
+    return 2;
+  }
+  PrintTable(out, results);
+  int code = ExitCodeOf(results);
+  WriteOutputs(options, results, "", code, err, &code);
+  return code;
+}
+
+}  // namespace velaccap::batch

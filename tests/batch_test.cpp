@@ -1,0 +1,663 @@
+// `apupgrade batch` on an installation of real SQLite account sets: the
+// targets held against single migrate runs, failures kept to their own set,
+// the batch killed and run again, shards, interrupts, the reports a user
+// sees (table, terminal line, JSON, the HTML page in a real browser).
+#include <pty.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "batch/runner.h"
+#include "tests/support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Exec;
+using testsupport::Query;
+using testsupport::Rows;
+using testsupport::Slurp;
+using testsupport::TempDir;
+
+const std::string kTool = VELACCAP_BINARY_DIR "/apupgrade";
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Result Apupgrade(const std::string& dir, const std::string& args) {
+  fs::create_directories(dir + "/tmp");
+  const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+  const std::string cmd = "cd '" + dir + "' && TMPDIR='" + dir + "/tmp' '" + kTool + "' " + args + " >'" + out +
+                          "' 2>'" + err + "'";
+  const int status = std::system(cmd.c_str());
+  Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// Every table's rows and the schema.
+Rows Dump(const std::string& db) {
+  Rows all = Query(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name");
+  for (const auto& t : Query(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+    all.push_back({"table", t[0]});
+    for (auto& row : Query(db, "SELECT * FROM \"" + t[0] + "\" ORDER BY rowid")) all.push_back(row);
+  }
+  return all;
+}
+
+std::map<std::string, nlohmann::json> SetsOf(const std::string& summary) {
+  std::map<std::string, nlohmann::json> sets;
+  const nlohmann::json doc = nlohmann::json::parse(Slurp(summary));
+  for (const nlohmann::json& s : doc.at("sets")) sets[s.at("name").get<std::string>()] = s;
+  return sets;
+}
+
+// A damage that lets a set be identified but makes its migration fail, and
+// the engine's or the run's words for it. The rows are the sample's fixed
+// cases, the same whatever its size and seed.
+struct Damage {
+  const char* sql;
+  const char* failure;
+};
+const std::map<int, Damage> kDamaged = {
+    {4, {"UPDATE SaleBillVouchs SET iQuantity='12 --' WHERE AutoID=4", "iQuantity holds '12 --', which is not a number"}},
+    {9, {"DELETE FROM SaleBillVouchs WHERE SBVID=1", "Either BOF or EOF is True"}},
+};
+
+std::string Name(int i) { return "set" + std::string(i < 10 ? "0" : "") + std::to_string(i); }
+
+// Twelve account sets s01..s12 with fresh targets t01..t12 and the manifest
+// sets.csv; sets 4 and 9 damaged. The reference targets r01..r12 hold what
+// a single migrate run makes of each good set.
+class Installation {
+ public:
+  explicit Installation(int count = 12, long long lines = 200) : count_(count) {
+    std::string manifest = "name,source,target\n";
+    for (int i = 1; i <= count; ++i) {
+      const std::string n = Name(i).substr(3);
+      EXPECT_EQ(Run("sample s" + n + ".db --lines " + std::to_string(lines) + " --seed " + std::to_string(i)).code, 0);
+      EXPECT_EQ(Run("new-target t" + n + ".db").code, 0);
+      if (auto d = kDamaged.find(i); d != kDamaged.end() && count == 12) Exec(file("s" + n + ".db"), d->second.sql);
+      manifest += Name(i) + ",s" + n + ".db,t" + n + ".db\n";
+    }
+    Write(file("sets.csv"), manifest);
+    fresh_ = Dump(target(1));
+  }
+
+  void MakeReferences() {
+    for (int i = 1; i <= count_; ++i) {
+      if (damaged(i)) continue;
+      const std::string n = Name(i).substr(3);
+      ASSERT_EQ(Run("new-target r" + n + ".db").code, 0);
+      ASSERT_EQ(Run("migrate s" + n + ".db r" + n + ".db -q --summary r" + n + ".json").code, 0);
+    }
+  }
+
+  bool damaged(int i) const { return count_ == 12 && kDamaged.count(i) > 0; }
+  std::string target(int i) const { return file("t" + Name(i).substr(3) + ".db"); }
+  std::string reference(int i) const { return file("r" + Name(i).substr(3) + ".db"); }
+  const Rows& fresh() const { return fresh_; }
+  Result Run(const std::string& args) const { return Apupgrade(dir_.path(), args); }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+  const std::string& path() const { return dir_.path(); }
+  int count() const { return count_; }
+
+ private:
+  TempDir dir_;
+  int count_;
+  Rows fresh_;
+};
+
+// Runs the batch inside a child of the test, so that a test hook can kill it
+// where a real batch could die; the tool itself migrates the sets. Returns
+// waitpid's status.
+int RunInChild(const Installation& inst, int jobs, const std::function<void(const std::string&)>& hook,
+               const std::string& tool = kTool) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    velaccap::batch::Options o;
+    o.manifest = inst.file("sets.csv");
+    o.jobs = jobs;
+    o.tool = tool;
+    o.after_set = hook;
+    std::ofstream out(inst.file("child.out")), err(inst.file("child.err"));
+    const int code = velaccap::batch::Run(o, out, err);
+    out.flush();
+    err.flush();
+    _exit(code);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+// Waits until no process holds the batch's state lock: the children of a
+// killed batch run on to their end.
+void WaitForStateLock(const std::string& state) {
+  const int fd = open((state + ".lock").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < 6000 && flock(fd, LOCK_EX | LOCK_NB) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  flock(fd, LOCK_UN);
+  close(fd);
+}
+
+TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
+  Installation inst(3, 50);
+  const std::string dir = inst.path();
+  fs::create_symlink(inst.target(1), inst.file("link.db"));
+
+  // Every problem of the file at once, each with its line.
+  Write(inst.file("bad.csv"),
+        "name,source,target\n"
+        "one,s01.db,t01.db\n"
+        "two,s02.db\n"
+        "three,,t03.db\n"
+        "one,s03.db,t03.db\n"
+        "four,s02.db,link.db\n"
+        "five,t02.db,t03.db\n"
+        "six,s03.db,s02.db\n"
+        "seven,\"s03.db\"x,t03.db\n"
+        "eight,s01.db,s01.db\n");
+  Result r = inst.Run("batch bad.csv");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  for (const std::string& line : std::vector<std::string>{
+           "apupgrade: the manifest cannot be used; nothing was migrated:\n",
+        "bad.csv line 3: has 2 fields; every row has the 3 of the header name,source,target\n",
+        "bad.csv line 4: empty source\n", "bad.csv line 9: cannot be read as CSV: ",
+        "bad.csv line 5: the name 'one' is taken already by bad.csv line 2\n",
+        "bad.csv line 6: set 'four' writes the target " + dir + "/link.db, which set 'one' (bad.csv line 2) writes too\n",
+        "bad.csv line 7: set 'five' writes the target " + dir + "/t03.db, which set 'one' (bad.csv line 5) writes too\n",
+        "bad.csv line 8: set 'six' writes the target " + dir + "/s02.db, which is the source of set 'four' (bad.csv line 6)\n",
+        "bad.csv line 10: set 'eight': its source and target are the same database " + dir + "/s01.db\n"})
+    EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+  // Listed in the file's order.
+  std::size_t last = 0;
+  for (int line = 3; line <= 10; ++line) {
+    const std::size_t at = r.err.find("bad.csv line " + std::to_string(line) + ": ");
+    ASSERT_NE(at, std::string::npos) << line;
+    EXPECT_GT(at, last) << line;
+    last = at;
+  }
+
+  for (const auto& [name, text, says] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"header.csv", "name,src,target\na,s01.db,t01.db\n",
+            "header.csv line 1: the header row is 'name,src,target'; it must name the columns name,source,target\n"},
+           {"empty.csv", "", "empty.csv: is empty; its first row must be the header name,source,target\n"},
+           {"only.csv", "name,source,target\n", "only.csv: lists no account set\n"},
+           {"open.csv", "name,source,target\na,\"s01.db,t01.db\n",
+            "open.csv line 2: a quoted field is not closed before the end of the file\n"},
+           {"bad.json", "[{\"name\":\"a\",\"source\":\"s01.db\"},{\"name\":\"b\",\"source\":\"s02.db\",\"target\":7,\"x\":1}]",
+            "bad.json entry 1: missing, empty or not text: target\n"
+            "bad.json entry 2: missing, empty or not text: target, unknown member x\n"},
+           {"broken.json", "[{", "broken.json: cannot be read as JSON: "},
+           {"missing.csv", "", "missing.csv.none: cannot be read: No such file or directory\n"}}) {
+    std::string manifest = name;
+    if (name == "missing.csv") manifest += ".none";
+    else Write(inst.file(name), text);
+    r = inst.Run("batch " + manifest);
+    EXPECT_EQ(r.code, 2) << name;
+    EXPECT_NE(r.err.find(says), std::string::npos) << name << "\n" << r.err;
+  }
+
+  // Sets whose databases are not what migrate needs are listed, each as
+  // migrate would refuse it, and none is migrated: not even the good one.
+  Exec(inst.file("s02.db"), "DROP TABLE Ap_Note_Sub");
+  Write(inst.file("ids.csv"),
+        "name,source,target\n"
+        "good,s01.db,t01.db\n"
+        "short,s02.db,t02.db\n"
+        "gone,nowhere.db,t03.db\n");
+  r = inst.Run("batch ids.csv");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("apupgrade: 2 account sets of the manifest cannot be used; nothing was migrated:\n"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ids.csv line 3: set 'short': SOURCE " + dir + "/s02.db is not an 8.12 account set the run can use"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Ap_Note_Sub"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ids.csv line 4: set 'gone': cannot open source database " + dir + "/nowhere.db"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("'good'"), std::string::npos) << r.err;
+  for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Dump(inst.target(i)) == inst.fresh()) << i;
+  EXPECT_FALSE(fs::exists(inst.file("ids.csv.state")));
+
+  // A summary that would overwrite a database is refused before any run.
+  r = inst.Run("batch sets.csv --summary t02.db");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("the summary file t02.db is the database"), std::string::npos) << r.err;
+  EXPECT_TRUE(Dump(inst.target(1)) == inst.fresh());
+
+  // The JSON form; relative paths are the manifest's folder's.
+  fs::create_directories(inst.file("elsewhere"));
+  Write(inst.file("sets.json"), R"({"sets": [{"name": "first", "source": "s01.db", "target": "t01.db"},
+                                              {"name": "third", "source": "s03.db", "target": "t03.db"}]})");
+  r = Apupgrade(inst.file("elsewhere"), "batch ../sets.json --jobs 2");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("2 sets: 2 succeeded\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(inst.file("sets.json.state")));
+  EXPECT_TRUE(Dump(inst.target(1)) != inst.fresh());
+  EXPECT_TRUE(Dump(inst.target(2)) == inst.fresh());
+
+  // --check lists every problem of the installation in one report.
+  Exec(inst.file("s03.db"), kDamaged.at(4).sql);
+  Write(inst.file("check.csv"), "name,source,target\nshort,s02.db,t02.db\nbad row,s03.db,t03.db\nfine,s01.db,t01.db\n");
+  r = inst.Run("batch check.csv --check --jobs 2");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.out.find("set 'short' (check.csv line 2): " + dir + "/s02.db -> " + dir + "/t02.db\n  error: "),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("migrate would refuse these databases before writing anything"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("set 'bad row' (check.csv line 3)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("iQuantity holds '12 --', which is not a number"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  0 errors, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 sets checked: 1 would run to the end, 2 would stop, 0 cannot be used\n"), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(Dump(inst.target(2)) == inst.fresh());
+}
+
+TEST(Batch, TwelveSetsTwoDamagedMigrateAsSingleRunsAndAgainDoNothing) {
+  Installation inst;
+  inst.MakeReferences();
+  Result r = inst.Run("batch sets.csv --jobs 3 --summary run1.json --report report.html");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  const auto sets = SetsOf(inst.file("run1.json"));
+  ASSERT_EQ(sets.size(), 12u);
+  for (int i = 1; i <= 12; ++i) {
+    const nlohmann::json& s = sets.at(Name(i));
+    if (inst.damaged(i)) {
+      EXPECT_EQ(s["status"], "failed") << i;
+      EXPECT_EQ(s["exit_code"], 1) << i;
+      const std::string error = s["error"];
+      EXPECT_NE(error.find(std::string("migration failed: ")), std::string::npos) << error;
+      EXPECT_NE(error.find(kDamaged.at(i).failure), std::string::npos) << error;
+      EXPECT_NE(error.find("the run was rolled back; " + inst.target(i) + " is as it was"), std::string::npos) << error;
+      EXPECT_TRUE(Dump(inst.target(i)) == inst.fresh()) << i;
+      EXPECT_NE(r.out.find(Name(i) + "  failed "), std::string::npos) << r.out;
+    } else {
+      EXPECT_EQ(s["status"], "succeeded") << i;
+      EXPECT_EQ(s["error"], nullptr);
+      EXPECT_TRUE(s["reconciliation"]["ok"].get<bool>());
+      // The counts the single run gives.
+      const nlohmann::json single = nlohmann::json::parse(Slurp(inst.file("r" + Name(i).substr(3) + ".json")));
+      EXPECT_EQ(s["rows_read"], single["totals"]["read"]);
+      EXPECT_EQ(s["rows_written"], single["totals"]["written"]);
+      EXPECT_EQ(s["rows_updated"], single["totals"]["updated"]);
+      EXPECT_EQ(s["reconciliation"], single["reconciliation"]);
+      EXPECT_TRUE(Dump(inst.target(i)) == Dump(inst.reference(i))) << i;
+      EXPECT_NE(r.out.find(Name(i) + "  succeeded"), std::string::npos) << r.out;
+    }
+  }
+  EXPECT_NE(r.out.find("12 sets: 10 succeeded, 2 failed\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.rfind("set    status", 0), 0u) << r.out;
+  const nlohmann::json doc = nlohmann::json::parse(Slurp(inst.file("run1.json")));
+  EXPECT_EQ(doc["exit_code"], 1);
+  EXPECT_EQ(doc["counts"]["succeeded"], 10);
+  EXPECT_EQ(doc["counts"]["failed"], 2);
+
+  // The page as Chromium shows it: the failed sets first, with their errors.
+  const std::string dom_file = inst.file("dom.html");
+  const int browser = std::system(("timeout 120 chromium --headless --no-sandbox --disable-gpu --user-data-dir='" +
+                                   inst.file("chromium") + "' --dump-dom 'file://" + inst.file("report.html") +
+                                   "' >'" + dom_file + "' 2>/dev/null").c_str());
+  const std::string dom = Slurp(dom_file);
+  if (browser != 0 || dom.empty()) GTEST_SKIP() << "chromium cannot run here";
+  const std::size_t first_failed = dom.find("<td class=\"name\">set04</td><td class=\"status\">failed</td>");
+  const std::size_t second_failed = dom.find("<td class=\"name\">set09</td><td class=\"status\">failed</td>");
+  const std::size_t first_good = dom.find("<td class=\"name\">set01</td><td class=\"status\">succeeded</td>");
+  ASSERT_NE(first_failed, std::string::npos) << dom;
+  ASSERT_NE(second_failed, std::string::npos) << dom;
+  ASSERT_NE(first_good, std::string::npos) << dom;
+  EXPECT_LT(first_failed, second_failed);
+  EXPECT_LT(second_failed, first_good);
+  // The error's quotes are text, escaped, not markup.
+  EXPECT_NE(dom.find("iQuantity holds '12 --', which is not a number"), std::string::npos) << dom;
+  EXPECT_NE(dom.find("12 sets: 10 succeeded, 2 failed"), std::string::npos);
+  EXPECT_NE(dom.find("2 sets need attention; they are listed first."), std::string::npos);
+  EXPECT_NE(dom.find("24 checks, no differences"), std::string::npos);
+  EXPECT_EQ(Slurp(inst.file("report.html")).find("<script"), std::string::npos);
+  EXPECT_EQ(Slurp(inst.file("report.html")).find("http"), std::string::npos);
+
+  // Again: the good sets are done and their sources unchanged, so none is
+  // migrated again (their files stay byte for byte); the damaged ones are
+  // tried again and fail again.
+  std::map<int, std::string> bytes;
+  for (int i = 1; i <= 12; ++i) bytes[i] = Slurp(inst.target(i));
+  r = inst.Run("batch sets.csv --jobs 3 --summary run2.json");
+  EXPECT_EQ(r.code, 1);
+  const auto again = SetsOf(inst.file("run2.json"));
+  for (int i = 1; i <= 12; ++i) {
+    EXPECT_EQ(again.at(Name(i))["status"], inst.damaged(i) ? "failed" : "skipped") << i;
+    EXPECT_EQ(Slurp(inst.target(i)), bytes[i]) << i;
+  }
+  EXPECT_NE(r.out.find("12 sets: 10 skipped, 2 failed\n"), std::string::npos) << r.out;
+
+  // A changed source is migrated again; --redo migrates every set again.
+  Exec(inst.file("s01.db"), "UPDATE Ap_Detail SET cDigest='changed' WHERE Auto_ID=1");
+  r = inst.Run("batch sets.csv --jobs 3 --summary run3.json");
+  EXPECT_EQ(SetsOf(inst.file("run3.json")).at("set01")["status"], "succeeded");
+  EXPECT_EQ(SetsOf(inst.file("run3.json")).at("set02")["status"], "skipped");
+  EXPECT_EQ(Query(inst.target(1), "SELECT count(*) FROM Ap_Detail WHERE cDigest='changed'"), Rows{{"1"}});
+  r = inst.Run("batch sets.csv --jobs 3 --redo -q --summary run4.json");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(SetsOf(inst.file("run4.json")).at("set02")["status"], "succeeded");
+  EXPECT_TRUE(SetsOf(inst.file("run4.json")).at("set02")["reconciliation"]["ok"].get<bool>());
+  EXPECT_NE(Slurp(inst.target(2)), bytes[2]);
+}
+
+TEST(Batch, KilledWithSigkillAndRunAgainCompletesWithoutMigratingASetTwice) {
+  Installation inst;
+  inst.MakeReferences();
+  // The batch dies the worst way: right after the fourth set's migration
+  // committed and its child ended, before the state records it. The sets
+  // still running go on as orphans to their end.
+  const int status = RunInChild(inst, 3, [&](const std::string& name) {
+    static int ended = 0;
+    if (++ended == 4) {
+      Write(inst.file("unrecorded"), name);
+      raise(SIGKILL);
+    }
+  });
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  WaitForStateLock(inst.file("sets.csv.state"));
+
+  // What the first run committed, seen in the targets themselves.
+  std::map<int, std::string> committed;
+  for (int i = 1; i <= 12; ++i)
+    if (Dump(inst.target(i)) != inst.fresh()) committed[i] = Slurp(inst.target(i));
+  const std::string unrecorded = Slurp(inst.file("unrecorded"));
+  const nlohmann::json state = nlohmann::json::parse(Slurp(inst.file("sets.csv.state")));
+  EXPECT_EQ(state["sets"][unrecorded]["status"], "running") << state.dump(1);
+  EXPECT_GE(committed.size(), 2u);
+  EXPECT_LT(committed.size(), 10u);
+
+  Result r = inst.Run("batch sets.csv --jobs 3 --summary again.json");
+  EXPECT_EQ(r.code, 1) << r.err;
+  const auto sets = SetsOf(inst.file("again.json"));
+  for (int i = 1; i <= 12; ++i) {
+    const std::string status = sets.at(Name(i))["status"];
+    if (inst.damaged(i)) {
+      EXPECT_EQ(status, "failed");
+      EXPECT_TRUE(Dump(inst.target(i)) == inst.fresh()) << i;
+      continue;
+    }
+    // Exactly the sets committed before are skipped, their files untouched.
+    EXPECT_EQ(status, committed.count(i) ? "skipped" : "succeeded") << i;
+    if (committed.count(i)) {
+      EXPECT_EQ(Slurp(inst.target(i)), committed[i]) << i;
+    }
+    EXPECT_TRUE(Dump(inst.target(i)) == Dump(inst.reference(i))) << i;
+  }
+  const int unrecorded_index = std::stoi(unrecorded.substr(3));
+  if (!inst.damaged(unrecorded_index)) {
+    EXPECT_EQ(sets.at(unrecorded)["status"], "skipped");
+  }
+
+  // The tool itself killed from outside once its state records three sets
+  // done, whatever it was doing then.
+  Installation second;
+  second.MakeReferences();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(second.path().c_str()) != 0) _exit(127);
+    execl(kTool.c_str(), kTool.c_str(), "batch", "sets.csv", "--jobs", "3", "-q", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int tries = 0; tries < 12000; ++tries) {
+    int done = 0;
+    try {
+      const nlohmann::json state = nlohmann::json::parse(Slurp(second.file("sets.csv.state")));
+      for (const auto& [name, e] : state.at("sets").items()) done += e.at("status") == "done";
+    } catch (const std::exception&) {
+      // Not written yet.
+    }
+    if (done >= 3) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGKILL);
+  int killed = 0;
+  waitpid(pid, &killed, 0);
+  ASSERT_TRUE(WIFSIGNALED(killed)) << "the batch ended before it was killed";
+  WaitForStateLock(second.file("sets.csv.state"));
+  std::map<int, std::string> before;
+  for (int i = 1; i <= 12; ++i)
+    if (Dump(second.target(i)) != second.fresh()) before[i] = Slurp(second.target(i));
+  EXPECT_LT(before.size(), 10u) << "the batch was killed after its last set";
+  r = second.Run("batch sets.csv --jobs 3 --summary again.json");
+  EXPECT_EQ(r.code, 1) << r.err;
+  const auto resumed = SetsOf(second.file("again.json"));
+  for (int i = 1; i <= 12; ++i) {
+    if (second.damaged(i)) continue;
+    EXPECT_EQ(resumed.at(Name(i))["status"], before.count(i) ? "skipped" : "succeeded") << i;
+    if (before.count(i)) {
+      EXPECT_EQ(Slurp(second.target(i)), before[i]) << i;
+    }
+    EXPECT_TRUE(Dump(second.target(i)) == Dump(second.reference(i))) << i;
+  }
+}
+
+TEST(Batch, ShardsTogetherMigrateEachSetOnceAndMergeIntoOneReport) {
+  Installation inst(7, 100);
+  std::multiset<std::string> migrated;
+  for (int k = 1; k <= 3; ++k) {
+    const std::string shard = std::to_string(k) + "/3";
+    Result r = inst.Run("batch sets.csv --shard " + shard + " --jobs 2 --summary shard" + std::to_string(k) + ".json");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(inst.file("sets.csv.shard-" + std::to_string(k) + "-of-3.state")));
+    std::vector<std::string> names;
+    for (const auto& [name, s] : SetsOf(inst.file("shard" + std::to_string(k) + ".json"))) {
+      EXPECT_EQ(s["status"], "succeeded");
+      names.push_back(name);
+      migrated.insert(name);
+    }
+    // Every third set, starting at the k-th.
+    std::vector<std::string> expected;
+    for (int i = k; i <= 7; i += 3) expected.push_back(Name(i));
+    EXPECT_EQ(names, expected) << shard;
+  }
+  EXPECT_EQ(migrated.size(), 7u);
+  for (int i = 1; i <= 7; ++i) EXPECT_EQ(migrated.count(Name(i)), 1u) << i;
+
+  Result r = inst.Run("batch-report shard1.json shard2.json shard3.json --summary all.json --report all.html");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("7 sets: 7 succeeded\n"), std::string::npos) << r.out;
+  EXPECT_EQ(SetsOf(inst.file("all.json")).size(), 7u);
+  EXPECT_NE(Slurp(inst.file("all.html")).find("<td class=\"name\">set07</td>"), std::string::npos);
+
+  for (const char* bad : {"0/3", "4/3", "1/0", "x", "1/3x"}) {
+    r = inst.Run(std::string("batch sets.csv --shard ") + bad);
+    EXPECT_EQ(r.code, 2) << bad;
+    EXPECT_NE(r.err.find("expected K/N with 1 <= K <= N"), std::string::npos) << r.err;
+  }
+  r = inst.Run("batch-report shard1.json sets.csv");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("sets.csv is not a summary written by apupgrade batch --summary"), std::string::npos) << r.err;
+}
+
+TEST(Batch, OdbcTargetMigratesAndItsPasswordIsShownNowhere) {
+  Installation inst(2, 100);
+  inst.MakeReferences();
+  const std::string odbc = "odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) + ";PWD=s3cret";
+  Write(inst.file("odbc.csv"),
+        "name,source,target\n\"<b>native</b> & \"\"co\"\"\",s01.db,t01.db\nover odbc,s02.db,\"" + odbc + "\"\n");
+  Result r = inst.Run("batch odbc.csv --summary s.json --report r.html");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Dump(inst.target(2)) == Dump(inst.reference(2)));
+  EXPECT_NE(r.out.find("2 sets: 2 succeeded\n"), std::string::npos) << r.out;
+  EXPECT_EQ(SetsOf(inst.file("s.json")).at("over odbc")["target"],
+            "odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) + ";PWD=***");
+  // The page holds the name as text.
+  const std::string page = Slurp(inst.file("r.html"));
+  EXPECT_NE(page.find("<td class=\"name\">&lt;b&gt;native&lt;/b&gt; &amp; &quot;co&quot;</td>"), std::string::npos)
+      << page;
+  EXPECT_EQ(page.find("<b>"), std::string::npos);
+  r = inst.Run("batch odbc.csv --summary s2.json");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(SetsOf(inst.file("s2.json")).at("over odbc")["status"], "skipped");
+  // Two sets writing one ODBC database are refused, the password masked.
+  Write(inst.file("twice.csv"), "name,source,target\na,s01.db,\"" + odbc + "\"\nb,s02.db,\"" + odbc + "\"\n");
+  Result twice = inst.Run("batch twice.csv");
+  EXPECT_EQ(twice.code, 2);
+  EXPECT_NE(twice.err.find("twice.csv line 3: set 'b' writes the target odbc:DRIVER={VelSQLite3};Database=" +
+                           inst.target(2) + ";PWD=***, which set 'a' (twice.csv line 2) writes too"),
+            std::string::npos) << twice.err;
+  for (const std::string& text : {r.out, r.err, twice.err, Slurp(inst.file("s.json")), Slurp(inst.file("r.html")),
+                                  Slurp(inst.file("odbc.csv.state"))})
+    EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+}
+
+// What the batch writes to its terminal.
+std::string OnTerminal(const std::string& dir, const std::vector<std::string>& args, int* code) {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 160;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    std::vector<char*> argv{const_cast<char*>(kTool.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) text.append(buffer, n);
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return text;
+}
+
+TEST(Batch, InterruptTimeoutAndLiveProgress) {
+  // Ctrl-C after the first set: no set starts after it, the running ones
+  // roll back or finish, none is left half-written; the next run does the
+  // rest.
+  {
+    Installation inst(5, 3000);
+    inst.MakeReferences();
+    const int status = RunInChild(inst, 2, [](const std::string&) {
+      static bool once = false;
+      if (!once) raise(SIGINT);
+      once = true;
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const std::string err = Slurp(inst.file("child.err"));
+    EXPECT_NE(err.find("apupgrade: interrupted by SIGINT: "), std::string::npos) << err;
+    EXPECT_NE(err.find(" not started; run the batch again to do the rest\n"), std::string::npos) << err;
+    const std::string out = Slurp(inst.file("child.out"));
+    EXPECT_NE(out.find("set03  not started"), std::string::npos) << out;
+    int done = 0;
+    for (int i = 1; i <= 5; ++i) {
+      const Rows now = Dump(inst.target(i));
+      EXPECT_TRUE(now == inst.fresh() || now == Dump(inst.reference(i))) << i;
+      done += now != inst.fresh();
+    }
+    EXPECT_GE(done, 1);
+    EXPECT_LE(done, 2);
+    Result r = inst.Run("batch sets.csv --jobs 2");
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (int i = 1; i <= 5; ++i) EXPECT_TRUE(Dump(inst.target(i)) == Dump(inst.reference(i))) << i;
+  }
+
+  // A set that hangs (here on another program's lock, which it was told to
+  // wait for) is stopped at the timeout; its target is as it was.
+  {
+    Installation inst(2, 50);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(inst.target(2).c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    Result r = inst.Run("batch sets.csv --jobs 2 --timeout 5 --wait 600 --summary s.json");
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(r.code, 1) << r.err;
+    const auto sets = SetsOf(inst.file("s.json"));
+    EXPECT_EQ(sets.at("set01")["status"], "succeeded");
+    EXPECT_EQ(sets.at("set02")["status"], "timed out");
+    EXPECT_NE(sets.at("set02")["error"].get<std::string>().find("did not finish within 5 s"), std::string::npos)
+        << sets.at("set02");
+    EXPECT_NE(r.out.find("set02  timed out"), std::string::npos) << r.out;
+    EXPECT_TRUE(Dump(inst.target(2)) == inst.fresh());
+    r = inst.Run("batch sets.csv");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("2 sets: 1 succeeded, 1 skipped\n"), std::string::npos) << r.out;
+  }
+
+  // A migration that crashes in the middle of its transaction (pages of the
+  // run already in the file, the journal hot): the batch
+  // has the engine restore its target from the journal at once, reports it,
+  // and the other sets are done. (The crash is injected by a stand-in for
+  // the tool that kills the real migration once its journal exists.)
+  {
+    Installation inst(3, 20000);
+    inst.MakeReferences();
+    const std::string crasher = inst.file("crasher.sh");
+    Write(crasher, "#!/bin/sh\n"
+                   "case \"$3\" in\n"
+                   "  */t02.db)\n"
+                   "    fresh=$(stat -c %s \"$3\")\n"
+                   "    '" + kTool + "' \"$@\" & pid=$!\n"
+                   "    until [ -s \"$3-journal\" ] && [ $(stat -c %s \"$3\") -gt $fresh ]; do sleep 0.01; done\n"
+                   "    kill -KILL $pid; wait $pid\n"
+                   "    kill -SEGV $$ ;;\n"
+                   "esac\n"
+                   "exec '" + kTool + "' \"$@\"\n");
+    fs::permissions(crasher, fs::perms::owner_all);
+    const int status = RunInChild(inst, 3, nullptr, crasher);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string out = Slurp(inst.file("child.out"));
+    EXPECT_NE(out.find("set02  crashed "), std::string::npos) << out;
+    EXPECT_NE(out.find("the migration's process ended by SIGSEGV; " + inst.target(2) + " is as it was"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("3 sets: 2 succeeded, 1 crashed\n"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(inst.target(2) + "-journal"));
+    EXPECT_TRUE(Slurp(inst.target(2)) != "" && Dump(inst.target(2)) == inst.fresh());
+    EXPECT_TRUE(Dump(inst.target(1)) == Dump(inst.reference(1)));
+    EXPECT_TRUE(Dump(inst.target(3)) == Dump(inst.reference(3)));
+  }
+
+  // On a terminal a live line counts the sets; piped, only the table.
+  {
+    Installation inst(3, 20000);
+    int code = -1;
+    const std::string seen = OnTerminal(inst.path(), {"batch", "sets.csv", "--jobs", "1"}, &code);
+    EXPECT_EQ(code, 0) << seen;
+    EXPECT_NE(seen.find("\r0 of 3 sets done, 0 failed, 1 running\x1b[K"), std::string::npos) << seen;
+    EXPECT_NE(seen.find(" rows/s  about "), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\r\x1b[Kset    status"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("3 sets: 3 succeeded"), std::string::npos) << seen;
+    Result r = inst.Run("batch sets.csv --redo 2>&1 | cat");
+    EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3 sets: 3 succeeded\n"), std::string::npos) << r.out;
+  }
+}
+
+}  // namespace
