@@ -37,11 +37,7 @@ using testsupport::TempDir;
 const std::string kTool = VELACCAP_BINARY_DIR "/apupgrade";
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using testsupport::Result;
 
 Result Apupgrade(const std::string& dir, const std::string& args) {
   fs::create_directories(dir + "/tmp");

@@ -22,11 +22,7 @@ using testsupport::Exec;
 using testsupport::Query;
 using testsupport::Slurp;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
+using testsupport::Result;
 
 // A folder with a driver list of its own, the driver manager's trace on.
 class Workspace {

@@ -23,26 +23,8 @@ using testsupport::Exec;
 using testsupport::Query;
 using testsupport::TempDir;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-class Tool {
- public:
-  Result Run(const std::string& args) {
-    const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
-    const std::string cmd = "cd '" + dir_.path() + "' && '" VELACCAP_BINARY_DIR "/apupgrade' " + args + " >'" +
-                            out + "' 2>'" + err + "'";
-    int status = std::system(cmd.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
-  }
-  std::string file(const std::string& name) const { return dir_.file(name); }
-
- private:
-  TempDir dir_;
-};
+using testsupport::Result;
+using testsupport::Tool;
 
 long long Count(const std::string& db, const std::string& table) {
   return std::stoll(Query(db, "SELECT count(*) FROM " + table)[0][0]);

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -204,6 +205,15 @@ std::vector<OdbcExecute> OdbcExecutes(const std::string& trace_file) {
     }
   }
   return executes;
+}
+
+Result Tool::Run(const std::string& args) {
+  const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
+  // In a subshell, so that a pipe in `args` stays a pipe of the tool's.
+  const std::string cmd = "cd '" + dir_.path() + "' && ('" VELACCAP_BINARY_DIR "/apupgrade' " + args + ") >'" + out +
+                          "' 2>'" + err + "' </dev/null";
+  const int status = std::system(cmd.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
 }
 
 }  // namespace testsupport

@@ -50,6 +50,24 @@ class TempDir {
   std::string path_;
 };
 
+// What a run of the built tool left: its exit code and what it printed.
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+// The built apupgrade, run in a scratch folder of its own as a user runs it
+// from a shell, with no terminal and nothing on its standard input.
+class Tool {
+ public:
+  Result Run(const std::string& args);
+  std::string file(const std::string& name) const { return dir_.file(name); }
+
+ private:
+  TempDir dir_;
+};
+
 // The whole content of a file; empty when it cannot be read.
 std::string Slurp(const std::string& path);
 
