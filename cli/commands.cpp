@@ -456,6 +456,18 @@ CLI::Option* Positional(CLI::App* app, const char* name, std::string& into, cons
   return app->add_option(name, into, help)->required()->type_name("");
 }
 
+// The password of an odbc: target (from the environment or the terminal)
+// into *out; false, with the reason printed, when it cannot be had.
+bool TakePassword(const std::string& target, bool prompt, std::string* out) {
+  try {
+    *out = OdbcPassword(target, prompt);
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << kTool << ": " << e.what() << '\n';
+    return false;
+  }
+}
+
 // Where a quiet command's report goes.
 std::ostream& NullOut() {
   static std::ostream null(nullptr);
@@ -492,12 +504,7 @@ int Main(int argc, char** argv) {
   CLI::App* m = add("migrate", "Migrate the ledger of SOURCE (8.12) into TARGET (8.20)", [&] {
     migrate.atomic = !no_atomic;
     migrate.verify = !no_verify;
-    try {
-      migrate.odbc_password = OdbcPassword(migrate.target, migrate_prompt);
-    } catch (const std::exception& e) {
-      std::cerr << kTool << ": " << e.what() << '\n';
-      return 2;
-    }
+    if (!TakePassword(migrate.target, migrate_prompt, &migrate.odbc_password)) return 2;
     return Migrate(migrate, std::cout, std::cerr);
   });
   Positional(m, "SOURCE", migrate.source, kSourceHelp);
@@ -523,12 +530,8 @@ int Main(int argc, char** argv) {
   CLI::App* c = add("check", "Read SOURCE and TARGET, write nothing, and list every problem on which migrate would stop",
                     [&] {
                       check_options.trial = !no_trial;
-                      try {
-                        check_options.odbc_password = OdbcPassword(check_options.target, check_prompt);
-                      } catch (const std::exception& e) {
-                        std::cerr << kTool << ": " << e.what() << '\n';
+                      if (!TakePassword(check_options.target, check_prompt, &check_options.odbc_password))
                         return 2;
-                      }
                       return Check(check_options, std::cout, std::cerr);
                     });
   Positional(c, "SOURCE", check_options.source, kSourceHelp);

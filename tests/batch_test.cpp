@@ -527,28 +527,9 @@ TEST(Batch, OdbcTargetMigratesAndItsPasswordIsShownNowhere) {
 
 // What the batch writes to its terminal.
 std::string OnTerminal(const std::string& dir, const std::vector<std::string>& args, int* code) {
-  winsize size{};
-  size.ws_row = 24;
-  size.ws_col = 160;
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    std::vector<char*> argv{const_cast<char*>(kTool.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
-    if (n > 0) text.append(buffer, n);
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return text;
+  const testsupport::TerminalResult r = testsupport::OnTerminal(dir, args, 160);
+  *code = r.code;
+  return r.text;
 }
 
 TEST(Batch, InterruptTimeoutAndLiveProgress) {

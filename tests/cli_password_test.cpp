@@ -159,38 +159,11 @@ TEST(CliPassword, InTheConnectionStringItIsMaskedWholeInEveryMessage) {
 // `code`.
 std::string OnTerminal(const Workspace& ws, const std::vector<std::string>& args, const std::string& prompt,
                        const std::string& answer, int* code) {
-  winsize size{};
-  size.ws_row = 24;
-  size.ws_col = 120;
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid < 0) return "forkpty failed";
-  if (pid == 0) {
-    if (chdir(ws.path().c_str()) != 0) _exit(127);
-    setenv("ODBCSYSINI", ws.path().c_str(), 1);
-    setenv("ODBCINI", ws.file("odbc.ini").c_str(), 1);
-    unsetenv("APUPGRADE_ODBC_PASSWORD");
-    std::vector<char*> argv{const_cast<char*>(VELACCAP_BINARY_DIR "/apupgrade")};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  std::string seen;
-  char buffer[4096];
-  bool answered = prompt.empty();
-  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);) {
-    if (n > 0) seen.append(buffer, n);
-    if (!answered && seen.find(prompt) != std::string::npos) {
-      if (write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
-      answered = true;
-    }
-  }
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return seen;
+  const testsupport::TerminalResult r = testsupport::OnTerminal(
+      ws.path(), args, 120,
+      {"ODBCSYSINI=" + ws.path(), "ODBCINI=" + ws.file("odbc.ini"), "APUPGRADE_ODBC_PASSWORD"}, prompt, answer);
+  *code = r.code;
+  return r.text;
 }
 
 // Asked on a real terminal: the prompt names the target, the answer is not

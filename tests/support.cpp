@@ -1,8 +1,12 @@
 #include "tests/support.h"
 
+#include <pty.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -214,6 +218,45 @@ Result Tool::Run(const std::string& args) {
                           "' 2>'" + err + "' </dev/null";
   const int status = std::system(cmd.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+}
+
+TerminalResult OnTerminal(const std::string& dir, const std::vector<std::string>& args, int columns,
+                          const std::vector<std::string>& env, const std::string& prompt, const std::string& answer) {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns);
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid < 0) return {-1, "forkpty failed"};
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    for (const std::string& e : env) {
+      const std::size_t eq = e.find('=');
+      if (eq == std::string::npos)
+        unsetenv(e.c_str());
+      else
+        setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+    }
+    std::vector<char*> argv{const_cast<char*>(VELACCAP_BINARY_DIR "/apupgrade")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  bool answered = prompt.empty();
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);) {
+    if (n > 0) seen.append(buffer, n);
+    if (!answered && seen.find(prompt) != std::string::npos) {
+      if (write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
+      answered = true;
+    }
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seen};
 }
 
 }  // namespace testsupport

@@ -68,6 +68,18 @@ class Tool {
   TempDir dir_;
 };
 
+// The built apupgrade run with `args` on a terminal of its own (forkpty), in
+// `dir`, `columns` wide. Each of `env` is "NAME=value" to set or "NAME" to
+// remove in the tool's environment; `answer` is typed once `prompt` has been
+// shown. What the terminal showed, and the exit code (-1: no normal exit).
+struct TerminalResult {
+  int code;
+  std::string text;
+};
+TerminalResult OnTerminal(const std::string& dir, const std::vector<std::string>& args, int columns = 120,
+                          const std::vector<std::string>& env = {}, const std::string& prompt = "",
+                          const std::string& answer = "");
+
 // The whole content of a file; empty when it cannot be read.
 std::string Slurp(const std::string& path);
 
