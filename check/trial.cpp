@@ -226,6 +226,7 @@ TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
 
   OpenOptions options;
   options.verify = false;  // the target was checked when it was opened
+  options.batch_rows = 1;  // a failing row fails when it is saved, where the run stands on it
   std::unique_ptr<TargetConnection> copy = OpenSqliteTarget(scratch.path, options);
   copy->BeginTransaction();
   TrialOutcome outcome;

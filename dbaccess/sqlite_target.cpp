@@ -1,7 +1,7 @@
 // The target side over SQLite: statements in SQL Server's dialect, adapted
-// only where SQLite lacks the form; table recordsets that insert one row at a
-// time through a prepared statement reused for every row. Statements that
-// differ only in their literals share one prepared shape (sqlite_shapes.h).
+// only where SQLite lacks the form; table recordsets whose saved rows go to
+// the table in batches (sqlite_rows.h). Statements that differ only in their
+// literals share one prepared shape (sqlite_shapes.h).
 #include <map>
 #include <vector>
 
@@ -9,6 +9,7 @@
 #include "dbaccess/recordset_base.h"
 #include "dbaccess/sqlite.h"
 #include "dbaccess/sqlite_common.h"
+#include "dbaccess/sqlite_rows.h"
 #include "dbaccess/sqlite_shapes.h"
 #include "velaccap/open.h"
 
@@ -50,11 +51,12 @@ long long RunAll(ShapeCache& shapes, sqlite3* db, const std::string& sql) {
 
 class SqliteTargetRecordset : public RecordsetBase {
  public:
-  SqliteTargetRecordset(Connection db, std::shared_ptr<ShapeCache> shapes)
-      : db_(std::move(db)), shapes_(std::move(shapes)) {}
+  SqliteTargetRecordset(Connection db, std::shared_ptr<ShapeCache> shapes, std::shared_ptr<Unsent> unsent)
+      : db_(std::move(db)), shapes_(std::move(shapes)), unsent_(std::move(unsent)) {}
 
   void OpenTable() override {
     RequireClosed();
+    unsent_->Send();
     Stmt info = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1)");
     sqlite3_bind_text(info.get(), 1, source_.data(), static_cast<int>(source_.size()), SQLITE_STATIC);
     Reset();
@@ -67,11 +69,13 @@ class SqliteTargetRecordset : public RecordsetBase {
     row_.assign(names.size(), Value());
     set_.assign(names.size(), false);
     SetNames(std::move(names));
+    saved_ = std::make_shared<SavedRows>(db_, unsent_.get());
     mode_ = Mode::Table;
   }
 
   void OpenQuery(const std::string& query) override {
     RequireClosed();
+    unsent_->Send();
     Reset();
     std::string sql = AdaptDeleteStatement(query);
     if (!shapes_->Take(sql, &query_)) {
@@ -118,6 +122,8 @@ class SqliteTargetRecordset : public RecordsetBase {
     RequireOpen();
     if (mode_ != Mode::Result) throw Error(kNoCurrentRecord);
     if (eof_) throw Error(kNoCurrentRecord);
+    // Rows saved meanwhile are in their table before the next row is read.
+    unsent_->Send();
     Step();
   }
 
@@ -143,11 +149,24 @@ class SqliteTargetRecordset : public RecordsetBase {
   void UpdateBatch() override {
     RequireTable();
     if (pending_) Save();
+    saved_->Send();
   }
 
   // Closing a closed recordset is allowed, so that a clean-up path may close
-  // whatever it holds without first asking.
-  void Close() override { Reset(); }
+  // whatever it holds without first asking. A pending row is discarded; the
+  // rows saved before it are written.
+  void Close() override {
+    std::exception_ptr failure;
+    if (saved_) {
+      try {
+        saved_->Send();
+      } catch (const std::exception&) {
+        failure = std::current_exception();
+      }
+    }
+    Reset();
+    if (failure) std::rethrow_exception(failure);
+  }
 
  private:
   void Reset() {
@@ -157,8 +176,10 @@ class SqliteTargetRecordset : public RecordsetBase {
     read_.clear();
     row_.clear();
     set_.clear();
+    saved_.reset();
     inserts_.clear();
-    last_insert_ = nullptr;
+    last_key_ = nullptr;
+    last_insert_.reset();
     query_.reset();
     pending_ = has_row_ = false;
     bof_ = eof_ = true;
@@ -184,66 +205,19 @@ class SqliteTargetRecordset : public RecordsetBase {
 
   // The insert for the current set of columns: only the columns set are
   // named, so the others keep the table's defaults.
-  sqlite3_stmt* InsertFor(const std::vector<bool>& columns) {
+  const std::shared_ptr<RowInsert>& InsertFor(const std::vector<bool>& columns) {
     if (last_insert_ && *last_key_ == columns) return last_insert_;
     auto it = inserts_.find(columns);
-    if (it == inserts_.end()) {
-      std::string sql = "INSERT INTO " + QuoteIdentifier(source_);
-      std::string values;
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (!columns[i]) continue;
-        sql += values.empty() ? " (" : ", ";
-        sql += QuoteIdentifier(names()[i]);
-        values += values.empty() ? "?" : ", ?";
-      }
-      sql += values.empty() ? " DEFAULT VALUES" : ") VALUES (" + values + ")";
-      it = inserts_.emplace(columns, Prepare(db_.get(), sql)).first;
-    }
+    if (it == inserts_.end()) it = inserts_.emplace(columns, MakeRowInsert(db_.get(), source_, names(), columns)).first;
     last_key_ = &it->first;
-    last_insert_ = it->second.get();
+    last_insert_ = it->second;
     return last_insert_;
   }
 
   void Save() {
-    sqlite3_stmt* st = InsertFor(set_);
-    int param = 0;
-    std::string date_text;
-    for (std::size_t i = 0; i < row_.size(); ++i) {
-      if (!set_[i]) continue;
-      ++param;
-      const Value& v = row_[i];
-      int rc = SQLITE_OK;
-      switch (v.type()) {
-        case Value::Type::Null: rc = sqlite3_bind_null(st, param); break;
-        case Value::Type::Integer: rc = sqlite3_bind_int64(st, param, v.integer()); break;
-        case Value::Type::Real: rc = sqlite3_bind_double(st, param, v.real()); break;
-        case Value::Type::Text:
-          // The row outlives the step below, so the text need not be copied.
-          rc = sqlite3_bind_text64(st, param, v.text().data(), v.text().size(), SQLITE_STATIC, SQLITE_UTF8);
-          break;
-        case Value::Type::DateTime:
-          date_text = FormatDateTime(v.date());
-          rc = sqlite3_bind_text64(st, param, date_text.data(), date_text.size(), SQLITE_TRANSIENT,
-                                   SQLITE_UTF8);
-          break;
-        case Value::Type::YesNo: rc = sqlite3_bind_int(st, param, v.yes_no() ? 1 : 0); break;
-      }
-      if (rc != SQLITE_OK) {
-        sqlite3_clear_bindings(st);
-        ThrowLast(db_.get());
-      }
-    }
-    int rc = sqlite3_step(st);
-    if (rc != SQLITE_DONE) {
-      Error e(sqlite3_errmsg(db_.get()));
-      sqlite3_reset(st);
-      sqlite3_clear_bindings(st);
-      throw e;
-    }
-    // Every parameter is bound again for the next row, so the bindings are
-    // left as they are; they point into row_, which the engine no longer reads.
-    sqlite3_reset(st);
+    // The row is gone once tried: a failed save does not linger as pending.
     pending_ = false;
+    saved_->Add(InsertFor(set_), row_, set_);
   }
 
   Connection db_;
@@ -256,9 +230,11 @@ class SqliteTargetRecordset : public RecordsetBase {
   unsigned long long row_number_ = 0;
   std::vector<bool> set_;         // columns of the pending row given a value
   ShapeCache::Lease query_;
-  std::map<std::vector<bool>, Stmt> inserts_;
+  std::shared_ptr<Unsent> unsent_;
+  std::shared_ptr<SavedRows> saved_;  // this table's saved rows not written yet
+  std::map<std::vector<bool>, std::shared_ptr<RowInsert>> inserts_;
   const std::vector<bool>* last_key_ = nullptr;
-  sqlite3_stmt* last_insert_ = nullptr;
+  std::shared_ptr<RowInsert> last_insert_;
   bool pending_ = false;  // a row added and not saved yet
   bool has_row_ = false;  // a row was added since the table was opened
   bool bof_ = true;
@@ -267,9 +243,12 @@ class SqliteTargetRecordset : public RecordsetBase {
 
 class SqliteTarget : public TargetConnection {
  public:
-  SqliteTarget(Connection db, std::size_t shapes, std::string path, int wait_ms)
-      : db_(std::move(db)), shapes_(std::make_shared<ShapeCache>(db_, shapes)), path_(std::move(path)),
-        wait_ms_(wait_ms) {}
+  SqliteTarget(Connection db, std::size_t shapes, std::string path, const OpenOptions& options)
+      : db_(std::move(db)),
+        shapes_(std::make_shared<ShapeCache>(db_, shapes)),
+        unsent_(std::make_shared<Unsent>(db_, options.batch_rows)),
+        path_(std::move(path)),
+        wait_ms_(options.wait_ms) {}
 
   void Execute(const std::string& statement) override { Run(AdaptDeleteStatement(statement)); }
 
@@ -278,17 +257,19 @@ class SqliteTarget : public TargetConnection {
   std::unique_ptr<TargetRecordset> ExecuteQuery(const std::string& query) override {
     // As a connection's execution returns it: read-only until the caller
     // sets another lock type for a later open.
-    auto rs = std::make_unique<SqliteTargetRecordset>(db_, shapes_);
+    auto rs = std::make_unique<SqliteTargetRecordset>(db_, shapes_, unsent_);
     rs->set_lock_type(LockType::ReadOnly);
     rs->OpenQuery(query);
     return rs;
   }
 
   std::unique_ptr<TargetRecordset> NewRecordset() override {
-    return std::make_unique<SqliteTargetRecordset>(db_, shapes_);
+    return std::make_unique<SqliteTargetRecordset>(db_, shapes_, unsent_);
   }
 
   void BeginTransaction() override {
+    // Rows saved before the transaction stay outside it.
+    unsent_->Send();
     // The write lock is taken now, not at the first write, so that another
     // program's lock is met before anything is done.
     int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -311,12 +292,16 @@ class SqliteTarget : public TargetConnection {
   }
   void Commit() override {
     if (!InTransaction()) throw Error(kRolledBackByEngine);
+    unsent_->Send();
     Run("COMMIT");
   }
   // After the engine has rolled back by itself there is nothing to undo, and
   // a ROLLBACK would only replace the engine's reason with its own complaint.
   void Rollback() override {
-    if (InTransaction()) Run("ROLLBACK");
+    if (!InTransaction()) return;
+    // Rows not written yet are dropped: the rollback would undo them anyway.
+    unsent_->Drop();
+    Run("ROLLBACK");
   }
   bool InTransaction() override { return sqlite3_get_autocommit(db_.get()) == 0; }
 
@@ -324,10 +309,14 @@ class SqliteTarget : public TargetConnection {
   static constexpr char kRolledBackByEngine[] =
       "the engine has already rolled back the transaction after an earlier error";
 
-  long long Run(const std::string& sql) { return RunAll(*shapes_, db_.get(), sql); }
+  long long Run(const std::string& sql) {
+    unsent_->Send();
+    return RunAll(*shapes_, db_.get(), sql);
+  }
 
   Connection db_;
   std::shared_ptr<ShapeCache> shapes_;
+  std::shared_ptr<Unsent> unsent_;
   std::string path_;
   int wait_ms_;
 };
@@ -339,7 +328,7 @@ namespace sqlite_internal {
 std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity,
                                                              const OpenOptions& options) {
   return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target", options), capacity, path,
-                                        options.wait_ms);
+                                        options);
 }
 
 }  // namespace sqlite_internal

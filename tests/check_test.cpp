@@ -301,7 +301,9 @@ struct Stop {
 // The component's own run from `source` into `target`, rolled back.
 Stop RunInProcess(const std::string& source, const std::string& target) {
   std::unique_ptr<velaccap::SourceDatabase> src = velaccap::OpenSource(source);
-  std::unique_ptr<velaccap::TargetConnection> tgt = velaccap::OpenTarget(target);
+  velaccap::OpenOptions one_by_one;
+  one_by_one.batch_rows = 1;  // each row fails where it is saved, so the watch can name it
+  std::unique_ptr<velaccap::TargetConnection> tgt = velaccap::OpenTarget(target, one_by_one);
   tgt->BeginTransaction();
   Position at;
   WatchedSource watched_source(*src, at);

@@ -141,14 +141,15 @@ TEST_F(SqliteTest, TableRecordsetSavesPendingRowsOnAddNewOrUpdateBatch) {
   rs->set_field("id", Value::Integer(1));
   EXPECT_EQ(rs->field_value("c"), Value::Text("first"));  // the pending row reads back
   EXPECT_TRUE(All().empty());
-  rs->AddNew();  // saves the first row, unset columns taking their defaults
-  EXPECT_EQ(All(), (Rows{{"1", "7", "first", "NULL", "NULL", "NULL"}}));
+  rs->AddNew();  // saves the first row, held until the batch is written
+  EXPECT_TRUE(All().empty());
   rs->set_field("id", Value::Integer(2));
   rs->set_field("n", Value());  // Null is written, not the default
   rs->set_field("c", Value::Text("it's"));
   rs->set_field("r", Value::Real(0.1));
   rs->UpdateBatch();
-  EXPECT_EQ(All()[1], (std::vector<std::string>{"2", "NULL", "it's", "NULL", "NULL", "0.1"}));
+  EXPECT_EQ(All(), (Rows{{"1", "7", "first", "NULL", "NULL", "NULL"},  // unset columns take their defaults
+                         {"2", "NULL", "it's", "NULL", "NULL", "0.1"}}));
 
   EXPECT_EQ(ErrorOf([&] { rs->set_field("zz", Value::Integer(1)); }), "table t has no column named zz");
   rs->AddNew();
@@ -160,6 +161,71 @@ TEST_F(SqliteTest, TableRecordsetSavesPendingRowsOnAddNewOrUpdateBatch) {
   rs->AddNew();
   rs->set_field("id", Value::Integer(3));
   EXPECT_EQ(ErrorOf([&] { rs->UpdateBatch(); }), "NOT NULL constraint failed: T.c");
+}
+
+// Saved rows are held and written together, yet every other use of the
+// connection meets them in the table, and a failing row fails as it would
+// on its own: the rows before it written, the rows after it not.
+TEST_F(SqliteTest, HeldRowsMeetEveryOtherUseAndFailAtTheirOwnRow) {
+  auto rs = cn_->NewRecordset();
+  rs->set_source("T");
+  rs->OpenTable();
+  auto add = [&](long long id, const char* c) {
+    rs->AddNew();
+    rs->set_field("id", Value::Integer(id));
+    if (c) rs->set_field("c", Value::Text(c));
+    rs->set_field("d", Value::Date({2020, 5, 6, 7, 8, 9, 0}));
+    rs->set_field("b", Value::YesNo(true));
+  };
+  for (long long id = 1; id <= 5; ++id) add(id, "x");
+  add(6, "y");
+  // A statement, a query and another table's rows all come after them.
+  EXPECT_EQ(cn_->ExecuteCount("Update T Set n=n+1 Where c='x'"), 5);
+  add(7, "z");
+  add(8, "z");  // pending: saved by the next AddNew
+  EXPECT_EQ(cn_->ExecuteQuery("Select count(*) As k From T")->field_value("k"), Value::Integer(7));
+  add(9, "q");
+  auto other = cn_->NewRecordset();
+  other->set_source("U");
+  other->OpenTable();
+  other->AddNew();
+  other->set_field("id", Value::Integer(99));
+  other->UpdateBatch();
+  EXPECT_EQ(Query(path_, "SELECT count(*) FROM T"), (Rows{{"8"}}));
+  EXPECT_EQ(Query(path_, "SELECT d, b FROM T WHERE id=8"), (Rows{{"2020-05-06 07:08:09", "1"}}));
+
+  // Rows up to id 1800, the one in place of 1709 refused: a whole batch
+  // before it, and it in the middle of the next.
+  for (long long id = 10; id <= 1800; ++id) add(id == 1709 ? 5 : id, "w");
+  EXPECT_EQ(ErrorOf([&] { rs->UpdateBatch(); }), "UNIQUE constraint failed: T.id");
+  EXPECT_EQ(Query(path_, "SELECT count(*), max(id) FROM T"), (Rows{{"1708", "1708"}}));
+  rs->Close();
+
+  // In a transaction: a commit writes what is held, a rollback drops it.
+  cn_->BeginTransaction();
+  rs->OpenTable();
+  add(5000, "t");
+  rs->UpdateBatch();
+  EXPECT_TRUE(Query(path_, "SELECT c FROM T WHERE id=5000").empty());
+  cn_->Commit();
+  EXPECT_EQ(Query(path_, "SELECT c FROM T WHERE id=5000"), (Rows{{"t"}}));
+  cn_->BeginTransaction();
+  add(5001, "t");
+  add(5002, "t");
+  cn_->Rollback();
+  rs->Close();
+  EXPECT_EQ(Query(path_, "SELECT count(*) FROM T WHERE id>5000"), (Rows{{"0"}}));
+
+  // One at a time on request: the failure comes with the row itself.
+  OpenOptions one;
+  one.batch_rows = 1;
+  auto single = OpenSqliteTarget(path_, one);
+  auto t = single->NewRecordset();
+  t->set_source("T");
+  t->OpenTable();
+  t->AddNew();
+  t->set_field("id", Value::Integer(6000));
+  EXPECT_EQ(ErrorOf([&] { t->AddNew(); }), "NOT NULL constraint failed: T.c");
 }
 
 TEST_F(SqliteTest, TargetStatementsTransactionsAndResults) {

@@ -1,6 +1,7 @@
 // Opening the two databases of a run by the names the tool gives them.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,10 @@ struct OpenOptions {
   // Run the engine's quick integrity check on a SQLite file first and refuse
   // a damaged one. It reads every page once.
   bool verify = true;
+  // How many saved rows a SQLite target's table recordset holds before it
+  // writes them together. With 1 each row is written when it is saved, so a
+  // failing row fails at once: what a run that names the failing row needs.
+  std::size_t batch_rows = 1000;
 };
 
 // A source named by its file: an Access file (.mdb, .accdb), otherwise a
