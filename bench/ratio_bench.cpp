@@ -8,6 +8,8 @@
 // process of its own, so its peak memory is its own.
 //
 //   velaccap_ratio_bench [--sizes 10000,100000,1000000] [--rounds 3] [--dir D]
+//   velaccap_ratio_bench --only run --sizes 100000   (one measurement, in
+//                                                     this process: for a profiler)
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -244,6 +246,9 @@ int main(int argc, char** argv) {
   app.add_option("--sizes", sizes, "Invoice lines per sample")->delimiter(',');
   app.add_option("--rounds", rounds, "Measurements of each kind per size")->check(CLI::Range(1, 100));
   app.add_option("--dir", dir, "Folder for the samples and targets (kept between runs)");
+  std::string only;
+  app.add_option("--only", only, "Run one kind once in this process, untimed, for a profiler")
+      ->check(CLI::IsMember({"floor", "row", "run", "migrate"}));
   CLI11_PARSE(app, argc, argv);
 
   fs::create_directories(dir);
@@ -258,6 +263,16 @@ int main(int argc, char** argv) {
     const fs::path sample = fs::path(dir) / ("sample-" + std::to_string(lines) + ".db");
     if (!fs::exists(sample)) velaccap::cli::WriteSample(sample.string(), {lines, 1});
     const fs::path target = fs::path(dir) / "target.db";
+    if (!only.empty()) {
+      Fresh(empty, target);
+      const std::string from = sample.string(), to = target.string();
+      const int rc = only == "floor"  ? Floor(from, to, false)
+                     : only == "row"  ? Floor(from, to, true)
+                     : only == "run"  ? Run(from, to)
+                                      : Command(from, to);
+      if (rc != 0) return rc;
+      continue;
+    }
 
     std::vector<double> run, floor, command, run_cpu, floor_cpu, row_cpu;
     long run_kb = 0, floor_kb = 0;

@@ -10,6 +10,9 @@ namespace {
 // The virtual table a batch's insert reads; eponymous, so that it needs no
 // CREATE and leaves nothing in the target's schema.
 constexpr char kModuleName[] = "velaccap_saved_rows";
+// Its width. Declaring a table costs the engine per column, once per
+// connection; an insert of more columns writes its rows one at a time.
+constexpr std::size_t kModuleColumns = 128;
 
 std::string ColumnName(std::size_t i) { return "c" + std::to_string(i); }
 
@@ -30,10 +33,8 @@ struct RowsModule {
   };
 
   static int Connect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
-    // As wide as the widest table the engine allows.
-    const int width = sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1);
     std::string declaration = "CREATE TABLE x(";
-    for (int i = 0; i < width; ++i) declaration += (i ? "," : "") + ColumnName(static_cast<std::size_t>(i));
+    for (std::size_t i = 0; i < kModuleColumns; ++i) declaration += (i ? "," : "") + ColumnName(i);
     declaration += ")";
     if (int rc = sqlite3_declare_vtab(db, declaration.c_str()); rc != SQLITE_OK) return rc;
     auto* table = new Table{};
@@ -121,6 +122,7 @@ std::shared_ptr<RowInsert> MakeRowInsert(sqlite3* db, const std::string& table, 
                                          const std::vector<bool>& set) {
   std::string head = "INSERT INTO " + QuoteIdentifier(table);
   std::string marks, columns;
+  std::vector<std::size_t> positions;
   std::size_t n = 0;
   for (std::size_t i = 0; i < set.size(); ++i) {
     if (!set[i]) continue;
@@ -128,24 +130,27 @@ std::shared_ptr<RowInsert> MakeRowInsert(sqlite3* db, const std::string& table, 
     head += QuoteIdentifier(names[i]);
     marks += n ? ", ?" : "?";
     columns += (n ? ", " : "") + ColumnName(n);
+    positions.push_back(i);
     ++n;
   }
   auto insert = std::make_shared<RowInsert>();
+  insert->positions = std::move(positions);
   if (n == 0) {
     insert->one_row = Prepare(db, head + " DEFAULT VALUES");
     return insert;  // rows of defaults only go one at a time
   }
   head += ")";
   insert->one_row = Prepare(db, head + " VALUES (" + marks + ")");
-  insert->from_saved = Prepare(db, head + " SELECT " + columns + " FROM " + kModuleName);
+  if (n <= kModuleColumns) insert->from_saved = Prepare(db, head + " SELECT " + columns + " FROM " + kModuleName);
   return insert;
 }
 
-void InsertOne(sqlite3* db, sqlite3_stmt* st, const std::vector<Value>& values) {
+void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& row) {
+  sqlite3_stmt* st = insert.one_row.get();
   std::string date_text;
-  for (std::size_t i = 0; i < values.size(); ++i) {
+  for (std::size_t i = 0; i < insert.positions.size(); ++i) {
     const int param = static_cast<int>(i + 1);
-    const Value& v = values[i];
+    const Value& v = row[insert.positions[i]];
     int rc = SQLITE_OK;
     switch (v.type()) {
       case Value::Type::Null: rc = sqlite3_bind_null(st, param); break;
@@ -173,7 +178,7 @@ void InsertOne(sqlite3* db, sqlite3_stmt* st, const std::vector<Value>& values) 
     throw e;
   }
   // Every parameter is bound again for the next row, so the bindings are
-  // left as they are; they point into values the engine no longer reads.
+  // left as they are; they point into a row the engine no longer reads.
   sqlite3_reset(st);
 }
 
@@ -206,29 +211,24 @@ void Unsent::Drop() noexcept {
   rows->Clear();
 }
 
-void SavedRows::Add(const std::shared_ptr<RowInsert>& insert, const std::vector<Value>& row,
-                    const std::vector<bool>& set) {
+void SavedRows::Add(const std::shared_ptr<RowInsert>& insert, std::vector<Value>& row, bool keep) {
   if (!unsent_->Holds(this)) unsent_->Send();
   if (count_ > 0 && insert != insert_) Send();
   if (!insert->from_saved || unsent_->batch_rows() == 1) {
-    std::vector<Value> values;
-    for (std::size_t i = 0; i < set.size(); ++i)
-      if (set[i]) values.push_back(row[i]);
-    InsertOne(db_.get(), insert->one_row.get(), values);
+    InsertOne(db_.get(), *insert, row);
     return;
   }
   insert_ = insert;
   if (rows_.size() == count_) rows_.emplace_back();
   std::vector<Value>& slot = rows_[count_];
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < set.size(); ++i) {
-    if (!set[i]) continue;
-    if (n == slot.size()) slot.emplace_back();
-    slot[n] = row[i];
-    if (row[i].type() == Value::Type::Text) text_bytes_ += row[i].text().size();
-    ++n;
+  if (keep) {
+    slot = row;
+  } else {
+    slot.swap(row);
+    if (row.size() != slot.size()) row.resize(slot.size());  // a slot used for the first time
   }
-  slot.resize(n);
+  for (std::size_t p : insert->positions)
+    if (slot[p].type() == Value::Type::Text) text_bytes_ += slot[p].text().size();
   ++count_;
   unsent_->held_ = shared_from_this();
   if (count_ == unsent_->batch_rows() || text_bytes_ >= kMaxTextBytes) Send();
@@ -257,7 +257,7 @@ void SavedRows::Send() {
   // one at a time, so that those before the failing row stay written and the
   // failure is that row's own.
   if (in_transaction && sqlite3_get_autocommit(db)) throw failure;
-  for (std::size_t i = 0; i < count_; ++i) InsertOne(db, insert_->one_row.get(), rows_[i]);
+  for (std::size_t i = 0; i < count_; ++i) InsertOne(db, *insert_, rows_[i]);
 }
 
 void SavedRows::Clear() noexcept {

@@ -23,6 +23,7 @@ namespace velaccap::sqlite_internal {
 struct RowInsert {
   Stmt one_row;     // "INSERT INTO t (a, b) VALUES (?, ?)", for a row on its own
   Stmt from_saved;  // "INSERT INTO t (a, b) SELECT c0, c1 FROM ...", for a batch
+  std::vector<std::size_t> positions;  // of the columns named, in a row of every column
 };
 
 // The insert of the columns of `names` whose `set` is true (or of the
@@ -71,9 +72,11 @@ class SavedRows : public std::enable_shared_from_this<SavedRows> {
   SavedRows(const SavedRows&) = delete;
   SavedRows& operator=(const SavedRows&) = delete;
 
-  // Takes the values of `row` whose `set` is true, for `insert`. Rows held
-  // by another recordset, or for another set of columns, are written first.
-  void Add(const std::shared_ptr<RowInsert>& insert, const std::vector<Value>& row, const std::vector<bool>& set);
+  // Takes `row` (a value for every column of the table) for `insert`: by
+  // swapping it with a held slot, whose stale values `row` then holds, or
+  // with `keep` by copying it. Rows held by another recordset, or for
+  // another set of columns, are written first.
+  void Add(const std::shared_ptr<RowInsert>& insert, std::vector<Value>& row, bool keep);
 
   // Writes the held rows. They are gone once tried: when a row fails, the
   // rows before it stay written and the rows after it are not, as when each
@@ -84,7 +87,8 @@ class SavedRows : public std::enable_shared_from_this<SavedRows> {
   void Clear() noexcept;
 
   std::size_t size() const { return count_; }
-  const Value& at(std::size_t row, std::size_t column) const { return rows_[row][column]; }
+  // The value of column `column` of the held insert in held row `row`.
+  const Value& at(std::size_t row, std::size_t column) const { return rows_[row][insert_->positions[column]]; }
 
  private:
   // Held rows are bounded in text too, so that a batch of long memos stays
@@ -100,8 +104,9 @@ class SavedRows : public std::enable_shared_from_this<SavedRows> {
   std::size_t text_bytes_ = 0;
 };
 
-// Binds `values` to the parameters of `st` in order, steps it and resets
-// it; throws the engine's description of a failure.
-void InsertOne(sqlite3* db, sqlite3_stmt* st, const std::vector<Value>& values);
+// Binds the values of `row` at `insert`'s positions to its one-row
+// statement, steps it and resets it; throws the engine's description of a
+// failure.
+void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& row);
 
 }  // namespace velaccap::sqlite_internal

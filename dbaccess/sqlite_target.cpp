@@ -129,9 +129,9 @@ class SqliteTargetRecordset : public RecordsetBase {
 
   void AddNew() override {
     RequireTable();
-    if (pending_) Save();
+    if (pending_) Save(false);
     // Unset columns are told by set_, not by the values: a value left from
-    // the row before keeps its text buffer for the next assignment.
+    // an earlier row keeps its text buffer for the next assignment.
     std::fill(set_.begin(), set_.end(), false);
     pending_ = true;
     has_row_ = true;
@@ -148,7 +148,7 @@ class SqliteTargetRecordset : public RecordsetBase {
 
   void UpdateBatch() override {
     RequireTable();
-    if (pending_) Save();
+    if (pending_) Save(true);  // the row stays readable
     saved_->Send();
   }
 
@@ -214,10 +214,12 @@ class SqliteTargetRecordset : public RecordsetBase {
     return last_insert_;
   }
 
-  void Save() {
+  // With `keep` the row's values stay in row_; otherwise row_ is left with
+  // stale values, which a new row's set_ hides.
+  void Save(bool keep) {
     // The row is gone once tried: a failed save does not linger as pending.
     pending_ = false;
-    saved_->Add(InsertFor(set_), row_, set_);
+    saved_->Add(InsertFor(set_), row_, keep);
   }
 
   Connection db_;

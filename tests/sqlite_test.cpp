@@ -216,6 +216,21 @@ TEST_F(SqliteTest, HeldRowsMeetEveryOtherUseAndFailAtTheirOwnRow) {
   rs->Close();
   EXPECT_EQ(Query(path_, "SELECT count(*) FROM T WHERE id>5000"), (Rows{{"0"}}));
 
+  // Rows of more columns than a batch carries go one at a time.
+  std::string wide = "CREATE TABLE W (id INTEGER PRIMARY KEY";
+  for (int i = 0; i < 140; ++i) wide += ", v" + std::to_string(i);
+  cn_->Execute(wide + ")");
+  rs->set_source("W");
+  rs->OpenTable();
+  for (long long id = 1; id <= 3; ++id) {
+    rs->AddNew();
+    rs->set_field("id", Value::Integer(id));
+    for (int i = 0; i < 140; ++i) rs->set_field("v" + std::to_string(i), Value::Integer(id * 1000 + i));
+  }
+  rs->UpdateBatch();
+  rs->Close();
+  EXPECT_EQ(Query(path_, "SELECT count(*), sum(v139) FROM W"), (Rows{{"3", "6417"}}));
+
   // One at a time on request: the failure comes with the row itself.
   OpenOptions one;
   one.batch_rows = 1;
