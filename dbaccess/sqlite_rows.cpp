@@ -29,7 +29,7 @@ struct RowsModule {
     sqlite3_vtab_cursor base;
     const SavedRows* rows;
     std::size_t at;
-    std::string date_text;
+    char date_text[kDateTimeTextSize];
   };
 
   static int Connect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
@@ -86,8 +86,7 @@ struct RowsModule {
         sqlite3_result_text64(ctx, v.text().data(), v.text().size(), SQLITE_STATIC, SQLITE_UTF8);
         break;
       case Value::Type::DateTime:
-        c->date_text = FormatDateTime(v.date());
-        sqlite3_result_text64(ctx, c->date_text.data(), c->date_text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        sqlite3_result_text64(ctx, c->date_text, FormatDateTime(v.date(), c->date_text), SQLITE_TRANSIENT, SQLITE_UTF8);
         break;
       case Value::Type::YesNo: sqlite3_result_int(ctx, v.yes_no() ? 1 : 0); break;
     }
@@ -119,7 +118,7 @@ struct RowsModule {
 };
 
 std::shared_ptr<RowInsert> MakeRowInsert(sqlite3* db, const std::string& table, const std::vector<std::string>& names,
-                                         const std::vector<bool>& set) {
+                                         const std::vector<unsigned char>& set) {
   std::string head = "INSERT INTO " + QuoteIdentifier(table);
   std::string marks, columns;
   std::vector<std::size_t> positions;
@@ -147,7 +146,7 @@ std::shared_ptr<RowInsert> MakeRowInsert(sqlite3* db, const std::string& table, 
 
 void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& row) {
   sqlite3_stmt* st = insert.one_row.get();
-  std::string date_text;
+  char date_text[kDateTimeTextSize];
   for (std::size_t i = 0; i < insert.positions.size(); ++i) {
     const int param = static_cast<int>(i + 1);
     const Value& v = row[insert.positions[i]];
@@ -161,8 +160,8 @@ void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& r
         rc = sqlite3_bind_text64(st, param, v.text().data(), v.text().size(), SQLITE_STATIC, SQLITE_UTF8);
         break;
       case Value::Type::DateTime:
-        date_text = FormatDateTime(v.date());
-        rc = sqlite3_bind_text64(st, param, date_text.data(), date_text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        rc = sqlite3_bind_text64(st, param, date_text, FormatDateTime(v.date(), date_text), SQLITE_TRANSIENT,
+                                 SQLITE_UTF8);
         break;
       case Value::Type::YesNo: rc = sqlite3_bind_int(st, param, v.yes_no() ? 1 : 0); break;
     }

@@ -29,7 +29,7 @@ struct RowInsert {
 // The insert of the columns of `names` whose `set` is true (or of the
 // table's defaults when none is).
 std::shared_ptr<RowInsert> MakeRowInsert(sqlite3* db, const std::string& table, const std::vector<std::string>& names,
-                                         const std::vector<bool>& set);
+                                         const std::vector<unsigned char>& set);
 
 class SavedRows;
 

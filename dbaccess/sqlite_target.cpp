@@ -67,7 +67,7 @@ class SqliteTargetRecordset : public RecordsetBase {
     if (rc != SQLITE_DONE) ThrowLast(db_.get());
     if (names.empty()) throw Error("no such table: " + source_);
     row_.assign(names.size(), Value());
-    set_.assign(names.size(), false);
+    set_.assign(names.size(), 0);
     SetNames(std::move(names));
     saved_ = std::make_shared<SavedRows>(db_, unsent_.get());
     mode_ = Mode::Table;
@@ -132,7 +132,7 @@ class SqliteTargetRecordset : public RecordsetBase {
     if (pending_) Save(false);
     // Unset columns are told by set_, not by the values: a value left from
     // an earlier row keeps its text buffer for the next assignment.
-    std::fill(set_.begin(), set_.end(), false);
+    std::fill(set_.begin(), set_.end(), 0);
     pending_ = true;
     has_row_ = true;
   }
@@ -143,7 +143,7 @@ class SqliteTargetRecordset : public RecordsetBase {
     if (i < 0) throw Error("table " + source_ + " has no column named " + std::string(name));
     if (!pending_) throw Error(kNoCurrentRecord);
     row_[i] = value;
-    set_[i] = true;
+    set_[i] = 1;
   }
 
   void UpdateBatch() override {
@@ -205,7 +205,7 @@ class SqliteTargetRecordset : public RecordsetBase {
 
   // The insert for the current set of columns: only the columns set are
   // named, so the others keep the table's defaults.
-  const std::shared_ptr<RowInsert>& InsertFor(const std::vector<bool>& columns) {
+  const std::shared_ptr<RowInsert>& InsertFor(const std::vector<unsigned char>& columns) {
     if (last_insert_ && *last_key_ == columns) return last_insert_;
     auto it = inserts_.find(columns);
     if (it == inserts_.end()) it = inserts_.emplace(columns, MakeRowInsert(db_.get(), source_, names(), columns)).first;
@@ -230,12 +230,12 @@ class SqliteTargetRecordset : public RecordsetBase {
   // current one. Mutable: reading a column on demand changes no state seen.
   mutable std::vector<unsigned long long> read_;
   unsigned long long row_number_ = 0;
-  std::vector<bool> set_;         // columns of the pending row given a value
+  std::vector<unsigned char> set_;  // columns of the pending row given a value (bytes: compared as a map key per row)
   ShapeCache::Lease query_;
   std::shared_ptr<Unsent> unsent_;
   std::shared_ptr<SavedRows> saved_;  // this table's saved rows not written yet
-  std::map<std::vector<bool>, std::shared_ptr<RowInsert>> inserts_;
-  const std::vector<bool>* last_key_ = nullptr;
+  std::map<std::vector<unsigned char>, std::shared_ptr<RowInsert>> inserts_;
+  const std::vector<unsigned char>* last_key_ = nullptr;
   std::shared_ptr<RowInsert> last_insert_;
   bool pending_ = false;  // a row added and not saved yet
   bool has_row_ = false;  // a row was added since the table was opened

@@ -57,8 +57,12 @@ std::int32_t RoundToInt32(double v) {
 }  // namespace
 
 std::string FormatDateTime(const DateTime& dt) {
+  char buf[kDateTimeTextSize];
+  return std::string(buf, FormatDateTime(dt, buf));
+}
+
+std::size_t FormatDateTime(const DateTime& dt, char (&buf)[kDateTimeTextSize]) {
   // Written by hand: dates go out once per date field per row of a copy.
-  char buf[32];
   char* p = buf;
   auto put = [&p](int v, int width) {
     if (v < 0) {
@@ -77,7 +81,7 @@ std::string FormatDateTime(const DateTime& dt) {
   put(dt.year, 4), *p++ = '-', put(dt.month, 2), *p++ = '-', put(dt.day, 2), *p++ = ' ';
   put(dt.hour, 2), *p++ = ':', put(dt.minute, 2), *p++ = ':', put(dt.second, 2);
   if (dt.microsecond != 0) *p++ = '.', put(dt.microsecond, 6);
-  return std::string(buf, p);
+  return static_cast<std::size_t>(p - buf);
 }
 
 bool ParseDateTime(std::string_view text, DateTime* out) {

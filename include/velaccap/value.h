@@ -2,6 +2,7 @@
 // floating-point, UTF-8 text, date-time or yes/no.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,10 @@ struct DateTime {
 
 // "YYYY-MM-DD HH:MM:SS", with ".ffffff" only when the fraction is not zero.
 std::string FormatDateTime(const DateTime& dt);
+// The same into `buf`, without allocating; returns its length. The buffer
+// holds every field at its widest.
+inline constexpr std::size_t kDateTimeTextSize = 96;
+std::size_t FormatDateTime(const DateTime& dt, char (&buf)[kDateTimeTextSize]);
 
 // Reads "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.f...]]" (a 'T' may stand for the
 // blank). Returns false, leaving *out untouched, for anything else.
