@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "component/run_context.h"
@@ -39,9 +40,10 @@ void CopyTable(RunContext& ctx, const std::string& table, const std::string& que
 // empty source raises nothing) and by index after that.
 class FieldMapWriter {
  public:
+  // Views, so that a name's length is known once, not measured per value.
   struct Pair {
-    const char* target;
-    const char* source;
+    std::string_view target;
+    std::string_view source;
   };
   FieldMapWriter(const Pair* pairs, std::size_t count) : pairs_(pairs), count_(count) {}
   void operator()(const SourceRecordset& source, TargetRecordset& target);

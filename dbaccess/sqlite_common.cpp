@@ -138,12 +138,16 @@ std::vector<Family> Families(sqlite3_stmt* st) {
 }
 
 void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot) {
-  switch (sqlite3_column_type(st, i)) {
+  // The column's value is taken once and read through the value interface:
+  // each column call re-enters the statement. The engine reserves this for
+  // one thread at a time, as every connection here is used.
+  sqlite3_value* value = sqlite3_column_value(st, i);
+  switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       if (!slot->is_null()) *slot = Value();
       return;
     case SQLITE_INTEGER: {
-      std::int64_t v = sqlite3_column_int64(st, i);
+      std::int64_t v = sqlite3_value_int64(value);
       if (family == Family::YesNo) {
         *slot = Value::YesNo(v != 0);
       } else if (family == Family::Real && v >= -kExactInDouble && v <= kExactInDouble) {
@@ -155,11 +159,11 @@ void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot) {
       return;
     }
     case SQLITE_FLOAT:
-      *slot = Value::Real(sqlite3_column_double(st, i));
+      *slot = Value::Real(sqlite3_value_double(value));
       return;
     default: {  // text, or a blob passed on as its bytes
-      const char* p = static_cast<const char*>(sqlite3_column_blob(st, i));
-      std::size_t n = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+      const char* p = static_cast<const char*>(sqlite3_value_blob(value));
+      std::size_t n = static_cast<std::size_t>(sqlite3_value_bytes(value));
       if (!p) p = "";
       DateTime dt;
       if (family == Family::DateTime && CanonicalDateTime(std::string_view(p, n), &dt)) {
