@@ -2,6 +2,7 @@
 // only where SQLite lacks the form; table recordsets whose saved rows go to
 // the table in batches (sqlite_rows.h). Statements that differ only in their
 // literals share one prepared shape (sqlite_shapes.h).
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -203,10 +204,22 @@ class SqliteTargetRecordset : public RecordsetBase {
     }
   }
 
+  static bool SameColumns(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+  }
+  // Orders column sets by size, then bytes. Spelled out: g++ 12 at -O3
+  // warns about the library's own comparison of byte vectors.
+  struct ColumnsLess {
+    bool operator()(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) const {
+      if (a.size() != b.size()) return a.size() < b.size();
+      return !a.empty() && std::memcmp(a.data(), b.data(), a.size()) < 0;
+    }
+  };
+
   // The insert for the current set of columns: only the columns set are
   // named, so the others keep the table's defaults.
   const std::shared_ptr<RowInsert>& InsertFor(const std::vector<unsigned char>& columns) {
-    if (last_insert_ && *last_key_ == columns) return last_insert_;
+    if (last_insert_ && SameColumns(*last_key_, columns)) return last_insert_;
     auto it = inserts_.find(columns);
     if (it == inserts_.end()) it = inserts_.emplace(columns, MakeRowInsert(db_.get(), source_, names(), columns)).first;
     last_key_ = &it->first;
@@ -234,7 +247,7 @@ class SqliteTargetRecordset : public RecordsetBase {
   ShapeCache::Lease query_;
   std::shared_ptr<Unsent> unsent_;
   std::shared_ptr<SavedRows> saved_;  // this table's saved rows not written yet
-  std::map<std::vector<unsigned char>, std::shared_ptr<RowInsert>> inserts_;
+  std::map<std::vector<unsigned char>, std::shared_ptr<RowInsert>, ColumnsLess> inserts_;
   const std::vector<unsigned char>* last_key_ = nullptr;
   std::shared_ptr<RowInsert> last_insert_;
   bool pending_ = false;  // a row added and not saved yet
