@@ -37,31 +37,11 @@ using testsupport::TempDir;
 const std::string kTool = VELACCAP_BINARY_DIR "/apupgrade";
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
 
+using testsupport::Dump;
 using testsupport::Result;
-
-Result Apupgrade(const std::string& dir, const std::string& args) {
-  fs::create_directories(dir + "/tmp");
-  const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  const std::string cmd = "cd '" + dir + "' && TMPDIR='" + dir + "/tmp' '" + kTool + "' " + args + " >'" + out +
-                          "' 2>'" + err + "'";
-  const int status = std::system(cmd.c_str());
-  Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return r;
-}
+using testsupport::RunTool;
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-// Every table's rows and the schema.
-Rows Dump(const std::string& db) {
-  Rows all = Query(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name");
-  for (const auto& t : Query(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
-    all.push_back({"table", t[0]});
-    for (auto& row : Query(db, "SELECT * FROM \"" + t[0] + "\" ORDER BY rowid")) all.push_back(row);
-  }
-  return all;
-}
 
 std::map<std::string, nlohmann::json> SetsOf(const std::string& summary) {
   std::map<std::string, nlohmann::json> sets;
@@ -115,7 +95,7 @@ class Installation {
   std::string target(int i) const { return file("t" + Name(i).substr(3) + ".db"); }
   std::string reference(int i) const { return file("r" + Name(i).substr(3) + ".db"); }
   const Rows& fresh() const { return fresh_; }
-  Result Run(const std::string& args) const { return Apupgrade(dir_.path(), args); }
+  Result Run(const std::string& args) const { return RunTool(dir_.path(), args); }
   std::string file(const std::string& name) const { return dir_.file(name); }
   const std::string& path() const { return dir_.path(); }
   int count() const { return count_; }
@@ -250,7 +230,7 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
   fs::create_directories(inst.file("elsewhere"));
   Write(inst.file("sets.json"), R"({"sets": [{"name": "first", "source": "s01.db", "target": "t01.db"},
                                               {"name": "third", "source": "s03.db", "target": "t03.db"}]})");
-  r = Apupgrade(inst.file("elsewhere"), "batch ../sets.json --jobs 2");
+  r = RunTool(inst.file("elsewhere"), "batch ../sets.json --jobs 2");
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("2 sets: 2 succeeded\n"), std::string::npos) << r.out;
   EXPECT_TRUE(fs::exists(inst.file("sets.json.state")));

@@ -73,16 +73,6 @@ TEST(CApi, HostCreatesRunsAndReleases) {
   EXPECT_EQ(can_unload(), 0);
 }
 
-// Every row of every table, for before-and-after comparisons.
-testsupport::Rows Dump(const std::string& db) {
-  testsupport::Rows all;
-  for (const auto& t : testsupport::Query(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
-    all.push_back({"table", t[0]});
-    for (auto& row : testsupport::Query(db, "SELECT * FROM " + t[0] + " ORDER BY rowid")) all.push_back(row);
-  }
-  return all;
-}
-
 // The host entry points, looked up once.
 struct Host {
   Library lib;
@@ -160,7 +150,7 @@ TEST(CApi, HostRunWithOptionsIsTheToolsRun) {
 
   // An 8.20 set given as the source: refused with the checks, nothing
   // written to either.
-  const auto other_before = Dump(dir.file("other.db")), target_before = Dump(target);
+  const auto other_before = testsupport::TableRows(dir.file("other.db")), target_before = testsupport::TableRows(target);
   EXPECT_EQ(host.migrate(obj, dir.file("other.db").c_str(), target.c_str(), options), VELACCAP_REFUSED);
   EXPECT_TRUE(std::string(host.describe(obj))
                   .starts_with("SOURCE " + dir.file("other.db") +
@@ -170,8 +160,8 @@ TEST(CApi, HostRunWithOptionsIsTheToolsRun) {
   nlohmann::json summary = nlohmann::json::parse(host.summary(obj));
   EXPECT_EQ(summary["status"], "refused");
   EXPECT_EQ(summary["result"], VELACCAP_REFUSED);
-  EXPECT_EQ(Dump(dir.file("other.db")), other_before);
-  EXPECT_EQ(Dump(target), target_before);
+  EXPECT_EQ(testsupport::TableRows(dir.file("other.db")), other_before);
+  EXPECT_EQ(testsupport::TableRows(target), target_before);
   EXPECT_TRUE(seen.calls.empty());
   // So are one file as both, and a target of the wrong release.
   EXPECT_EQ(host.migrate(obj, target.c_str(), target.c_str(), options), VELACCAP_REFUSED);
@@ -209,12 +199,12 @@ TEST(CApi, HostRunWithOptionsIsTheToolsRun) {
 
   // All or nothing: a failed run is rolled back, unless the host asks to
   // keep what was done.
-  const auto refusing_before = Dump(dir.file("refusing.db"));
+  const auto refusing_before = testsupport::TableRows(dir.file("refusing.db"));
   EXPECT_EQ(host.migrate(obj, source.c_str(), dir.file("refusing.db").c_str(), nullptr), VELACCAP_FAILED);
   EXPECT_EQ(std::string(host.describe(obj)), "migration failed: target " + dir.file("refusing.db") +
                                                  ": no vouchers here\nthe run was rolled back; " +
                                                  dir.file("refusing.db") + " is as it was");
-  EXPECT_EQ(Dump(dir.file("refusing.db")), refusing_before);
+  EXPECT_EQ(testsupport::TableRows(dir.file("refusing.db")), refusing_before);
   EXPECT_EQ(nlohmann::json::parse(host.summary(obj))["status"], "failed");
   host.set_atomic(options, 0);
   EXPECT_EQ(host.migrate(obj, source.c_str(), dir.file("loose.db").c_str(), options), VELACCAP_FAILED);
@@ -228,25 +218,25 @@ TEST(CApi, HostRunWithOptionsIsTheToolsRun) {
 
   // Cancelled by the callback, and from another thread: rolled back.
   testsupport::Exec(target, "DELETE FROM Ap_Vouchs");  // the rerun would put them back
-  const auto emptied = Dump(target);
+  const auto emptied = testsupport::TableRows(target);
   seen = Seen{};
   seen.stop_at_step = 7;
   EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_CANCELLED);
   EXPECT_EQ(std::string(host.describe(obj)), "cancelled by the host: the run was rolled back; " + target + " is as it was");
   EXPECT_EQ(nlohmann::json::parse(host.summary(obj))["status"], "cancelled");
-  EXPECT_EQ(Dump(target), emptied);
+  EXPECT_EQ(testsupport::TableRows(target), emptied);
   EXPECT_EQ(std::get<0>(seen.calls.back()), 7);
   seen = Seen{};
   seen.at_step_three = [&] { std::thread([&] { host.cancel(obj); }).join(); };
   EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_CANCELLED);
-  EXPECT_EQ(Dump(target), emptied);
+  EXPECT_EQ(testsupport::TableRows(target), emptied);
   EXPECT_EQ(std::get<0>(seen.calls.back()), 3);
   // A cancel before the run stops it at its first operation; the next run
   // is not cancelled.
   host.cancel(obj);
   seen = Seen{};
   EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_CANCELLED);
-  EXPECT_EQ(Dump(target), emptied);
+  EXPECT_EQ(testsupport::TableRows(target), emptied);
   EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_OK) << host.describe(obj);
   EXPECT_EQ(nlohmann::json::parse(host.summary(obj))["reconciliation"]["ok"], true);
 

@@ -38,35 +38,9 @@ using testsupport::TempDir;
 
 // ------------------------------------------------------------ the tool
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-// Runs the built tool in `dir`. Its temporary folder is dir/tmp, so that
-// what check's trial run leaves behind can be seen.
-Result Apupgrade(const std::string& dir, const std::string& args) {
-  fs::create_directories(dir + "/tmp");
-  const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  const std::string cmd = "cd '" + dir + "' && TMPDIR='" + dir + "/tmp' '" VELACCAP_BINARY_DIR "/apupgrade' " +
-                          args + " >'" + out + "' 2>'" + err + "'";
-  const int status = std::system(cmd.c_str());
-  Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return r;
-}
-
-// Every table's rows and the schema itself, the engine's own tables included.
-Rows Dump(const std::string& db) {
-  Rows all = Query(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name");
-  for (const auto& t : Query(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
-    all.push_back({"table", t[0]});
-    for (auto& row : Query(db, "SELECT * FROM \"" + t[0] + "\" ORDER BY rowid")) all.push_back(row);
-  }
-  return all;
-}
+using testsupport::Dump;
+using testsupport::Result;
+using testsupport::RunTool;
 
 bool Leftovers(const std::string& db) {
   for (const char* suffix : {"-journal", "-wal", "-shm"})
@@ -143,8 +117,8 @@ struct Checked {
 Checked CheckBoth(const std::string& dir, const std::string& source, const std::string& target) {
   const std::string bytes = Slurp(dir + "/" + target);
   Checked c;
-  const Result text = Apupgrade(dir, "check " + source + " " + target);
-  const Result js = Apupgrade(dir, "check " + source + " " + target + " --json");
+  const Result text = RunTool(dir, "check " + source + " " + target);
+  const Result js = RunTool(dir, "check " + source + " " + target + " --json");
   EXPECT_EQ(text.code, js.code);
   EXPECT_EQ(text.err, "");
   EXPECT_EQ(js.err, "");
@@ -332,8 +306,8 @@ std::string RowOf(const std::string& key) { return key.substr(0, key.find(" of i
 const std::string& BaseDir() {
   static TempDir dir;
   static const bool made = [] {
-    if (Apupgrade(dir.path(), "sample s.db --lines 200").code != 0 ||
-        Apupgrade(dir.path(), "new-target t.db").code != 0)
+    if (RunTool(dir.path(), "sample s.db --lines 200").code != 0 ||
+        RunTool(dir.path(), "new-target t.db").code != 0)
       throw std::runtime_error("cannot make the sample account sets");
     return true;
   }();
@@ -607,7 +581,7 @@ TEST_P(DamagedAccountSet, CheckNamesWhereMigrateStops) {
 
   // The rules alone name the same stop.
   if (d.rules) {
-    const Result rules = Apupgrade(dir.path(), "check s.db t.db --no-trial --json");
+    const Result rules = RunTool(dir.path(), "check s.db t.db --no-trial --json");
     EXPECT_EQ(rules.code, stops ? 1 : 0) << rules.out;
     const json doc = json::parse(rules.out, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << rules.out;
@@ -623,7 +597,7 @@ TEST_P(DamagedAccountSet, CheckNamesWhereMigrateStops) {
 
   // What migrate does: stops, says why, and leaves the target as it was.
   const Rows before = Dump(tgt);
-  const Result m = Apupgrade(dir.path(), "migrate s.db t.db --quiet");
+  const Result m = RunTool(dir.path(), "migrate s.db t.db --quiet");
   EXPECT_FALSE(Leftovers(tgt));
   if (stops) {
     EXPECT_EQ(m.code, d.unreconciled ? 3 : 1) << m.err;
@@ -689,7 +663,7 @@ TEST(CheckOutput, CountedWarningsAgreeInJsonAndText) {
   EXPECT_EQ(listed, 20) << c.text;
   EXPECT_EQ(counted, 1) << c.text;
   EXPECT_NE(c.text.find("\nwarning: step 10 Ap_Detail: 6 more rows: " + kind + "\n"), std::string::npos) << c.text;
-  EXPECT_EQ(Apupgrade(dir.path(), "migrate s.db t.db --quiet").code, 0);
+  EXPECT_EQ(RunTool(dir.path(), "migrate s.db t.db --quiet").code, 0);
 }
 
 // ------------------------------------------------------------ identification
@@ -730,11 +704,11 @@ bool CheckSaysLooksLike(const json& doc, const std::string& text) {
 TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
   TempDir dir;
   const std::string d = dir.path();
-  ASSERT_EQ(Apupgrade(d, "sample s.db --lines 50").code, 0);
-  ASSERT_EQ(Apupgrade(d, "sample old.db --lines 10 --seed 2").code, 0);
-  ASSERT_EQ(Apupgrade(d, "new-target t.db").code, 0);
-  ASSERT_EQ(Apupgrade(d, "new-target new.db").code, 0);
-  ASSERT_EQ(Apupgrade(d, "new-target lacking.db").code, 0);
+  ASSERT_EQ(RunTool(d, "sample s.db --lines 50").code, 0);
+  ASSERT_EQ(RunTool(d, "sample old.db --lines 10 --seed 2").code, 0);
+  ASSERT_EQ(RunTool(d, "new-target t.db").code, 0);
+  ASSERT_EQ(RunTool(d, "new-target new.db").code, 0);
+  ASSERT_EQ(RunTool(d, "new-target lacking.db").code, 0);
   // A table and two columns: one the run names itself, one a copy by name
   // carries from the source.
   Exec(dir.file("lacking.db"),
@@ -773,7 +747,7 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
   for (const auto& k : kCases) {
     SCOPED_TRACE(std::string(k.source) + " -> " + k.target);
     const std::string target = dir.file(k.target), bytes = Slurp(target);
-    const Result m = Apupgrade(d, std::string("migrate ") + k.source + " " + k.target);
+    const Result m = RunTool(d, std::string("migrate ") + k.source + " " + k.target);
     EXPECT_EQ(m.code, 2);
     EXPECT_EQ(m.err, k.refusal);
     EXPECT_EQ(m.out, "");
@@ -797,15 +771,15 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
         << c.text;
     EXPECT_EQ(Slurp(target), bytes);
   }
-  EXPECT_EQ(LackedNames(Apupgrade(d, "migrate s.db lacking.db").err, "TARGET"),
+  EXPECT_EQ(LackedNames(RunTool(d, "migrate s.db lacking.db").err, "TARGET"),
             (std::vector<std::string>{"Ap_Detail.cCoVouchID", "Ap_Note_Sub", "Ap_Vouch.cDigest"}));
 }
 
 TEST(CheckIdentity, OneFileUnderTwoNamesAndMissingFilesAreUnusable) {
   TempDir dir;
   const std::string d = dir.path();
-  ASSERT_EQ(Apupgrade(d, "sample s.db --lines 50").code, 0);
-  ASSERT_EQ(Apupgrade(d, "new-target t.db").code, 0);
+  ASSERT_EQ(RunTool(d, "sample s.db --lines 50").code, 0);
+  ASSERT_EQ(RunTool(d, "new-target t.db").code, 0);
   fs::create_directory(dir.file("sub"));
   fs::create_symlink("s.db", dir.file("link.db"));
   fs::create_symlink("../t.db", dir.file("sub/t-link.db"));
@@ -821,7 +795,7 @@ TEST(CheckIdentity, OneFileUnderTwoNamesAndMissingFilesAreUnusable) {
     const std::string refusal = "apupgrade: SOURCE and TARGET are the same database (" + source + ", " + target +
                                 "); the run reads one account set and writes another\n";
     for (const char* command : {"migrate ", "check ", "check --json "}) {
-      const Result r = Apupgrade(d, command + source + " " + target);
+      const Result r = RunTool(d, command + source + " " + target);
       EXPECT_EQ(r.code, 2) << command;
       EXPECT_EQ(r.err, refusal) << command;
       EXPECT_EQ(r.out, "") << command;
@@ -835,11 +809,11 @@ TEST(CheckIdentity, OneFileUnderTwoNamesAndMissingFilesAreUnusable) {
   // A missing database is named, and never made.
   for (const char* command : {"migrate", "check", "check --json"}) {
     SCOPED_TRACE(command);
-    Result r = Apupgrade(d, std::string(command) + " s.db missing.db");
+    Result r = RunTool(d, std::string(command) + " s.db missing.db");
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("missing.db"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    r = Apupgrade(d, std::string(command) + " absent.db t.db");
+    r = RunTool(d, std::string(command) + " absent.db t.db");
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("absent.db"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -882,8 +856,8 @@ std::vector<std::string> ColumnsOf(const std::string& db, const std::string& tab
 TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   TempDir dir;
   const std::string d = dir.path();
-  ASSERT_EQ(Apupgrade(d, "sample s.db --lines 200").code, 0);
-  ASSERT_EQ(Apupgrade(d, "new-target fresh.db").code, 0);
+  ASSERT_EQ(RunTool(d, "sample s.db --lines 200").code, 0);
+  ASSERT_EQ(RunTool(d, "new-target fresh.db").code, 0);
   const char* const kReshaped[] = {"Ap_AlarmSet", "SaleBillVouch", "SaleBillVouchs", "PurBillVouchs",
                                    "Ap_Detail",   "Ap_InputCode",  "Ap_Vouch",       "AccInformation"};
   std::string ddl = Slurp(std::string(VELACCAP_SOURCE_DIR) + "/schema/target_820.sql");
@@ -902,9 +876,9 @@ TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   EXPECT_EQ(shaped_check.code, 0) << shaped_check.text;
   EXPECT_EQ(shaped_check.text, fresh_check.text);
 
-  Result r = Apupgrade(d, "migrate s.db fresh.db --quiet");
+  Result r = RunTool(d, "migrate s.db fresh.db --quiet");
   ASSERT_EQ(r.code, 0) << r.err;
-  r = Apupgrade(d, "migrate s.db shaped.db --quiet");
+  r = RunTool(d, "migrate s.db shaped.db --quiet");
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
 

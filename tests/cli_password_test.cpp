@@ -44,11 +44,7 @@ class Workspace {
 
   // Runs the tool with `variables` set; stdin is not a terminal.
   Result Run(const std::string& variables, const std::string& args) {
-    const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
-    const std::string cmd = "cd '" + dir_.path() + "' && " + environment() + variables + " '" VELACCAP_BINARY_DIR
-                            "/apupgrade' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
-    const int status = std::system(cmd.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+    return testsupport::RunTool(dir_.path(), args, environment() + variables);
   }
 
   // The connection strings the driver manager was given, as its trace shows

@@ -31,18 +31,9 @@ namespace fs = std::filesystem;
 using testsupport::Slurp;
 using testsupport::Query;
 using testsupport::Rows;
+using testsupport::TableRows;
 
 std::string Injected(long long k) { return "injected fault at " + std::to_string(k); }
-
-// Every row of every table, for before-and-after comparisons.
-Rows Dump(const std::string& db) {
-  Rows all;
-  for (const auto& t : Query(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
-    all.push_back({"table", t[0]});
-    for (auto& row : Query(db, "SELECT * FROM \"" + t[0] + "\" ORDER BY rowid")) all.push_back(std::move(row));
-  }
-  return all;
-}
 
 long long Count(const std::string& db, const std::string& from) {
   return std::stoll(Query(db, "SELECT count(*) FROM " + from)[0][0]);
@@ -150,7 +141,7 @@ struct AccountSets {
   explicit AccountSets(long long lines) {
     cli::WriteSample(source, cli::SampleOptions{lines, 7});
     cli::CreateTarget(pristine);
-    pristine_rows = Dump(pristine);
+    pristine_rows = TableRows(pristine);
   }
   // A fresh copy of the pristine target at `path`.
   void FreshTarget(const std::string& path) const {
@@ -459,7 +450,7 @@ TEST(FaultSweep, ToolRollsBackAtEveryKindOfFailurePoint) {
     if (faults.open_recordsets() != 0)
       problems += "; " + std::to_string(faults.open_recordsets()) + " recordsets left open";
     problems += FileProblems(sets.work);
-    if (Dump(sets.work) != sets.pristine_rows) problems += "; the target's rows changed";
+    if (TableRows(sets.work) != sets.pristine_rows) problems += "; the target's rows changed";
     if (Slurp(trace_file) != p.TraceUpTo(k)) problems += "; the trace does not stop at the failing operation";
     return problems;
   });

@@ -21,17 +21,11 @@ namespace {
 using testsupport::Query;
 using testsupport::TempDir;
 
-int Tool(const TempDir& dir, const std::string& args) {
-  const std::string cmd = "cd '" + dir.path() + "' && '" VELACCAP_BINARY_DIR "/apupgrade' " + args + " >/dev/null 2>&1";
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(QueryPlanTest, RowStatementsOfTheRunSearchIndexesNeverScan) {
   TempDir dir;
-  ASSERT_EQ(Tool(dir, "sample src.db --lines 3000"), 0);
-  ASSERT_EQ(Tool(dir, "new-target tgt.db"), 0);
-  ASSERT_EQ(Tool(dir, "migrate src.db tgt.db -q --trace run.trace"), 0);
+  ASSERT_EQ(testsupport::RunTool(dir.path(), "sample src.db --lines 3000").code, 0);
+  ASSERT_EQ(testsupport::RunTool(dir.path(), "new-target tgt.db").code, 0);
+  ASSERT_EQ(testsupport::RunTool(dir.path(), "migrate src.db tgt.db -q --trace run.trace").code, 0);
 
   // Each statement sent to the target row by row, by its shape: "X" lines
   // are statements and queries the run executes, "Q" lines the lookups.

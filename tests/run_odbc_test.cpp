@@ -116,19 +116,6 @@ TEST(RunOverOdbc, AFailingRunStopsWithTheDriversText) {
   EXPECT_NE(Query(target, "SELECT count(*) FROM SaleBillVouchs")[0][0], "0");
 }
 
-// The tool, run in `dir` with the environment settings `env` before it.
-struct ToolRun {
-  int code;
-  std::string err;
-};
-ToolRun RunTool(const std::string& dir, const std::string& env, const std::string& args) {
-  const std::string err = dir + "/stderr";
-  const std::string cmd =
-      "cd '" + dir + "' && " + env + " '" VELACCAP_BINARY_DIR "/apupgrade' " + args + " >/dev/null 2>'" + err + "'";
-  const int status = std::system(cmd.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testsupport::Slurp(err)};
-}
-
 // The rows the run's table recordsets added, by table, from its trace.
 std::map<std::string, long long> AddedRows(const std::string& trace) {
   std::map<std::string, long long> added;
@@ -151,10 +138,10 @@ TEST(RunOverOdbc, TheToolSendsAddedRowsInArraysOfAThousand) {
   std::filesystem::create_directory(dir.file("odbc"));
   const std::string env = testsupport::TracedOdbcDriverList(dir.file("odbc"), dir.file("calls.log"));
 
-  const ToolRun native = RunTool(dir.path(), "", "migrate sample.db native.db --trace native.trace");
+  const testsupport::Result native = testsupport::RunTool(dir.path(), "migrate sample.db native.db --trace native.trace");
   ASSERT_EQ(native.code, 0) << native.err;
-  const ToolRun odbc =
-      RunTool(dir.path(), env, "migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db' --trace odbc.trace");
+  const testsupport::Result odbc = testsupport::RunTool(
+      dir.path(), "migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db' --trace odbc.trace", env);
   ASSERT_EQ(odbc.code, 0) << odbc.err;
   const std::string trace = testsupport::Slurp(dir.file("native.trace"));
   EXPECT_EQ(testsupport::Slurp(dir.file("odbc.trace")), trace);
@@ -234,9 +221,9 @@ TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBef
       std::filesystem::copy_file(dir.file("fresh.db"), dir.file(copy),
                                  std::filesystem::copy_options::overwrite_existing);
     }
-    EXPECT_EQ(RunTool(dir.path(), "", "migrate sample.db native.db" + flag).code, 1);
-    const ToolRun run =
-        RunTool(dir.path(), "", "migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db'" + flag);
+    EXPECT_EQ(testsupport::RunTool(dir.path(), "migrate sample.db native.db" + flag).code, 1);
+    const testsupport::Result run =
+        testsupport::RunTool(dir.path(), "migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db'" + flag);
     EXPECT_EQ(run.code, 1) << run.err;
     EXPECT_NE(run.err.find(one_row), std::string::npos) << run.err;
     EXPECT_EQ(Query(dir.file("odbc.db"), "SELECT count(*) FROM SaleBillVouchs")[0][0], keep ? "1200" : "0");

@@ -211,13 +211,34 @@ std::vector<OdbcExecute> OdbcExecutes(const std::string& trace_file) {
   return executes;
 }
 
-Result Tool::Run(const std::string& args) {
-  const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
+Result RunTool(const std::string& dir, const std::string& args, const std::string& env) {
+  std::filesystem::create_directories(dir + "/tmp");
+  const std::string out = dir + "/.stdout", err = dir + "/.stderr";
   // In a subshell, so that a pipe in `args` stays a pipe of the tool's.
-  const std::string cmd = "cd '" + dir_.path() + "' && ('" VELACCAP_BINARY_DIR "/apupgrade' " + args + ") >'" + out +
-                          "' 2>'" + err + "' </dev/null";
+  const std::string cmd = "cd '" + dir + "' && (" + env + " TMPDIR='" + dir + "/tmp' '" VELACCAP_BINARY_DIR
+                          "/apupgrade' " + args + ") >'" + out + "' 2>'" + err + "' </dev/null";
   const int status = std::system(cmd.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return r;
+}
+
+Result Tool::Run(const std::string& args) { return RunTool(dir_.path(), args); }
+
+Rows TableRows(const std::string& db_path) {
+  Rows all;
+  for (const auto& t : Query(db_path, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+    all.push_back({"table", t[0]});
+    for (auto& row : Query(db_path, "SELECT * FROM \"" + t[0] + "\" ORDER BY rowid")) all.push_back(std::move(row));
+  }
+  return all;
+}
+
+Rows Dump(const std::string& db_path) {
+  Rows all = Query(db_path, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name");
+  for (auto& row : TableRows(db_path)) all.push_back(std::move(row));
+  return all;
 }
 
 TerminalResult OnTerminal(const std::string& dir, const std::vector<std::string>& args, int columns,

@@ -57,8 +57,13 @@ struct Result {
   std::string err;
 };
 
-// The built apupgrade, run in a scratch folder of its own as a user runs it
-// from a shell, with no terminal and nothing on its standard input.
+// The built apupgrade run with `args` in `dir` as a user runs it from a
+// shell: `env` ("NAME=value ...") set before it, no terminal and nothing on
+// its standard input, its temporary files in dir/tmp (where what check's
+// trial run leaves behind can be seen).
+Result RunTool(const std::string& dir, const std::string& args, const std::string& env = "");
+
+// The built apupgrade, run in a scratch folder of its own (RunTool).
 class Tool {
  public:
   Result Run(const std::string& args);
@@ -89,6 +94,12 @@ void Exec(const std::string& db_path, const std::string& sql);
 // Rows of a query on a SQLite file, each value as text ("NULL" for Null).
 using Rows = std::vector<std::vector<std::string>>;
 Rows Query(const std::string& db_path, const std::string& sql);
+
+// Every table's rows in rowid order, each table's after a {"table", name} row.
+Rows TableRows(const std::string& db_path);
+
+// The schema (the engine's own tables included), then TableRows.
+Rows Dump(const std::string& db_path);
 
 // The trace of a run over empty tables: every clearing statement, source
 // query and table open of the 21 steps, in order, with their lock types.
