@@ -10,6 +10,7 @@
 
 #include "check/keys.h"
 #include "check/needs.h"
+#include "check/row_rules.h"
 #include "component/steps.h"
 #include "dbaccess/ascii.h"
 #include "invoices/kinds.h"
@@ -202,8 +203,10 @@ class Checker {
     const int auto_id = rs->field_index("Auto_ID"), co_id = rs->field_index("cCoVouchID"),
               co_type = rs->field_index("cCoVouchType"), inv = rs->field_index("cInvCode"),
               bvid = rs->field_index("iBVID"), vouch_id = rs->field_index("cVouchID");
+    const RowCheck rules(*RuleFor("Select * From Ap_Detail Order By Auto_ID"), *rs);
     for (; !rs->eof(); rs->move_next()) {
       const std::string key = RowKey("Auto_ID", rs->field_value(auto_id));
+      if (Refused(rules, kStep)) continue;
       const Value& co = rs->field_value(co_id);
       const bool continuation = !co.is_null() && co.ToText().find(' ') != std::string::npos;
       // The conversions the step makes, in its order: the reference's vouch
@@ -292,7 +295,9 @@ class Checker {
     {
       std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(f.headers.query);
       const int id = rs->field_index(f.header_id);
+      const RowCheck rules(*RuleFor(f.headers.query), *rs);
       for (; !rs->eof(); rs->move_next()) {
+        if (Refused(rules, f.header_step)) continue;
         const std::optional<std::int64_t> v = IntegerOf(rs->field_value(id));
         if (!v) continue;
         if (kept_headers.count(*v))
@@ -341,7 +346,9 @@ class Checker {
       std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(d.copy_query);
       const int id = rs->field_index(d.line_id_column), code = rs->field_index(d.code_column),
                 type = rs->field_index(d.type_column), inv = rs->field_index("cInvCode");
+      const RowCheck rules(*RuleFor(d.copy_query), *rs);
       for (; !rs->eof(); rs->move_next()) {
+        Refused(rules, f.line_step);
         if (auto v = IntegerOf(rs->field_value(id))) {
           if (surviving.count(*v))
             report_.Error(f.line_step, lines, LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
@@ -379,7 +386,9 @@ class Checker {
       std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(d.merge_query);
       const int code = rs->field_index(d.code_column), type = rs->field_index(d.type_column),
                 inv = rs->field_index("cInvCode"), id = rs->field_index(d.line_id_column);
+      const RowCheck rules(*RuleFor(d.merge_query), *rs);
       for (; !rs->eof(); rs->move_next()) {
+        if (Refused(rules, f.line_step)) continue;
         const std::string parent = GetFirstWord(rs->field_value(code).ToText());
         const std::string vouch_type = StatementText(rs->field_value(type));
         const std::string key = LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code));
@@ -424,6 +433,14 @@ class Checker {
     }
 
     LeftOut(f);
+  }
+
+  // A row the run's own rules refuse (row_rules.h) stops it there.
+  bool Refused(const RowCheck& rules, int step) {
+    const std::string fault = rules.Fault();
+    if (fault.empty()) return false;
+    report_.Error(step, rules.table(), rules.Key(), fault);
+    return true;
   }
 
   // Records a line of an invoice the run will hold, if it is one watched.
@@ -509,9 +526,12 @@ class Checker {
         target_options.emplace(fold_(StatementText(rs->field_value(0))), fold_(StatementText(rs->field_value(1))));
       rs->Close();
     }
-    std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(
-        "SELECT cSysID,cName,cValue FROM AccInformation WHERE cSysID='AR' or cSysID='AP' ORDER BY cSysID,cName");
+    constexpr const char* kQuery =
+        "SELECT cSysID,cName,cValue FROM AccInformation WHERE cSysID='AR' or cSysID='AP' ORDER BY cSysID,cName";
+    std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(kQuery);
+    const RowCheck rules(*RuleFor(kQuery), *rs);
     for (; !rs->eof(); rs->move_next()) {
+      if (Refused(rules, 21)) continue;
       const std::string sys = StatementText(rs->field_value(0)), name = StatementText(rs->field_value(1));
       if (!target_options.count({fold_(sys), fold_(name)}))
         report_.Warning(21, "AccInformation", sys + " " + name,

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "check/keys.h"
+#include "check/row_rules.h"
 #include "component/steps.h"
 #include "dbaccess/ascii.h"
 #include "dbaccess/sqlite.h"
@@ -232,7 +233,9 @@ TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
   TrialOutcome outcome;
   {
     Rows rows;
-    RowDatabase tracked_source(source, rows);
+    // The run's own refusals (row_rules.h) stop the trial as they stop a run.
+    RowRules ruled_source(source);
+    RowDatabase tracked_source(ruled_source, rows);
     RowTarget tracked_target(*copy, rows);
     clsAPA812 component;
     outcome.ok = component.UpdateA812ToS820(tracked_source, tracked_target);

@@ -15,6 +15,7 @@
 #include "batch/command.h"
 #include "check/check.h"
 #include "check/report.h"
+#include "check/row_rules.h"
 #include "check/trial.h"
 #include "cli/account_set.h"
 #include "cli/output_file.h"
@@ -77,6 +78,15 @@ std::string Plural(long long n, const char* one, const char* many) {
 
 const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal"; }
 
+// A signal noted before the run began.
+class Interrupted : public Error {
+ public:
+  using Error::Error;
+};
+
+// What a committed run says when its output is lost.
+constexpr const char* kOutputLostText = "migrated; the run was committed, but";
+
 // Ends the target's transaction after a run that did not succeed, keeping its
 // work only when asked to. Returns what became of the target, for the user.
 std::string EndFailedRun(TargetConnection& target, const std::string& name, bool keep, const std::string& label) {
@@ -134,6 +144,10 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   std::unique_ptr<TargetConnection> target;
   std::unique_ptr<OutputFile> trace_file, summary_file;
   std::ostream trace(nullptr);
+  // Watched from the start: a signal while the databases are opened and
+  // checked is noted, and the run then does not begin.
+  std::optional<SignalWatch> signals;
+  if (options.watch_signals) signals.emplace();
   try {
     // Nothing is opened for writing before the paths are known to be safe.
     if (file_target && options.checks) RefuseSameDatabase(options.source, options.target);
@@ -155,10 +169,17 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       // A failed write reaches the run as the error OutputFile raised.
       trace.exceptions(std::ios::badbit);
     }
-    if (!options.summary.empty()) summary_file = std::make_unique<OutputFile>(options.summary, "summary");
+    if (!options.summary.empty()) {
+      // Proved writable now: after the commit a summary that cannot be
+      // written can no longer change what became of the target.
+      summary_file = std::make_unique<OutputFile>(options.summary, "summary");
+      WriteJson(*summary_file, {{"source", options.source}, {"target", target_name}, {"status", "running"}});
+    }
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
     if (options.checks) RequireFit(*source, options.source, *target, options.target);
+    if (const int sig = SignalWatch::Received())
+      throw Interrupted(std::string("interrupted by ") + SignalName(sig) + " before the run began; nothing was written");
   } catch (const std::exception& e) {
     if (target) {
       try {
@@ -167,10 +188,20 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       }
     }
     err << "apupgrade: " << e.what() << '\n';
-    if (options.summary_json)
-      *options.summary_json = {{"source", options.source}, {"target", target_name}, {"status", "refused"},
-                               {"exit_code", 2}, {"error", e.what()}};
-    return 2;
+    const int sig = dynamic_cast<const Interrupted*>(&e) ? SignalWatch::Received() : 0;
+    const int code = sig ? 128 + sig : 2;
+    const nlohmann::json doc = {{"source", options.source}, {"target", target_name},
+                                {"status", sig ? "interrupted" : "refused"}, {"exit_code", code}, {"error", e.what()}};
+    if (options.summary_json) *options.summary_json = doc;
+    if (summary_file) {
+      try {
+        summary_file->Restart();
+        WriteJson(*summary_file, doc);
+      } catch (const std::exception& w) {
+        err << "apupgrade: " << w.what() << '\n';
+      }
+    }
+    return code;
   }
 
   // Layers, innermost first: a test's own layer and injected faults stand
@@ -193,6 +224,9 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   if (options.faults) layer(options.faults->WrapSource(*src), options.faults->WrapTarget(*tgt));
   RunGuard guard(options.cancel);
   layer(guard.WrapSource(*src), guard.WrapTarget(*tgt));
+  // Above the guard: a row it refuses is no database's failure.
+  auto rules = std::make_unique<check::RowRules>(*src);
+  src = rules.get();
   if (trace_file) layer(TraceSource(*src, trace), TraceTarget(*tgt, trace));
 
   progress::ReportOptions report_options;
@@ -211,8 +245,6 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   bool cancelled = false;
   std::optional<reconcile::Result> proof;
   {
-    std::optional<SignalWatch> signals;
-    if (options.watch_signals) signals.emplace();
     // Its count queries may take a while on a large source: an interrupt
     // there is noted too.
     report_holder = std::make_unique<progress::RunReport>(*src, *tgt, report_options);
@@ -252,6 +284,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
         failure = target_name + ": cannot commit the run: " + e.what();
       }
     }
+    signals.reset();
   }
 
   const bool mismatch = ok && signal == 0 && !cancelled && proof && !proof->ok();
@@ -262,6 +295,9 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     outcome = options.atomic ? EndFailedRun(*target, target_name, false, options.keep_label)
                              : options.keep_label + ": the run's work was kept in " + target_name;
   } else if (!ok) {
+    // The runtime's conversion errors name no value: the row and column
+    // the run read last do.
+    if (guard.failed_side() == RunGuard::Side::kNone) failure = rules->Named(failure);
     if (guard.failed_side() == RunGuard::Side::kTarget && failure.find(target_name) == std::string::npos)
       failure = "target " + target_name + ": " + failure;
     else if (guard.failed_side() == RunGuard::Side::kSource)
@@ -276,13 +312,14 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
 
   const progress::RunReport& report = *report_holder;
   const bool succeeded = ok && signal == 0 && !cancelled && !mismatch;
-  const int code = signal != 0 ? 128 + signal : cancelled ? kCancelled : mismatch ? 3 : succeeded ? 0 : 1;
+  int code = signal != 0 ? 128 + signal : cancelled ? kCancelled : mismatch ? 3 : succeeded ? 0 : 1;
   std::string problem;
   if (!succeeded) {
     // Close everything, then let the engine recover whatever the failure
     // left beside the file and check it, so that the target is a clean
     // database.
     report_holder->ReleaseLayers();
+    rules.reset();
     source_layers.clear();
     target_layers.clear();
     target.reset();
@@ -298,6 +335,10 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     if (proof && proof->ok())
       out << "Reconciled with the source: " << Plural(static_cast<long long>(proof->checked.size()), "check", "checks")
           << ", no differences.\n";
+    if (!out.flush()) {
+      err << "apupgrade: " << kOutputLostText << " the closing table could not be written to the standard output\n";
+      code = kOutputLost;
+    }
   }
   if (signal != 0) {
     err << "apupgrade: interrupted by " << SignalName(signal) << ": " << outcome << '\n';
@@ -334,10 +375,13 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   }
   if (summary_file) {
     try {
+      summary_file->Restart();
       WriteJson(*summary_file, doc);
     } catch (const std::exception& e) {
-      err << "apupgrade: " << e.what() << '\n';
-      return code == 0 ? 1 : code;
+      // A failed run stays a failure; a committed one is not undone by it.
+      err << "apupgrade: " << (succeeded ? std::string(kOutputLostText) + " the summary could not be written: " : "")
+          << e.what() << '\n';
+      if (succeeded) return kOutputLost;
     }
   }
   return code;
@@ -413,6 +457,7 @@ constexpr const char* kExitCodes =
     "  1    the migration failed; without --no-atomic the target is as it was\n"
     "  2    bad usage, or a database or file that cannot be used; nothing was written\n"
     "  3    the target does not reconcile with the source; rolled back unless --no-atomic\n"
+    "  5    migrated and committed, but the summary or the closing table could not be written\n"
     "  130  interrupted by SIGINT (143: SIGTERM); rolled back\n";
 
 constexpr const char* kFooter =
@@ -429,6 +474,7 @@ constexpr const char* kFooter =
     "  1    the migration failed (check: migrate would stop)\n"
     "  2    bad usage, or a database or file that cannot be used; nothing was written\n"
     "  3    the target does not reconcile with the source\n"
+    "  5    migrated and committed, but the summary or the closing table could not be written\n"
     "  130  interrupted by SIGINT (143: SIGTERM); rolled back\n"
     "\n"
     "Environment:\n"

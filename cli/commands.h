@@ -60,6 +60,9 @@ struct MigrateOptions {
 
 // Migrate's result for a run a host cancelled.
 inline constexpr int kCancelled = 4;
+// Migrate's result for a run that was committed but whose summary or closing
+// table could not be written: the target holds the migration.
+inline constexpr int kOutputLost = 5;
 
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);
 

@@ -127,4 +127,11 @@ void OutputFile::Finish() {
   if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
 }
 
+void OutputFile::Restart() {
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
+  // A device or pipe has nothing to cut or rewind.
+  if (::ftruncate(fd_, 0) != 0 && errno != EINVAL) Fail(errno);
+  if (::lseek(fd_, 0, SEEK_SET) < 0 && errno != ESPIPE) Fail(errno);
+}
+
 }  // namespace velaccap::cli

@@ -35,6 +35,11 @@ class OutputFile : public std::streambuf {
   // full disk shows here rather than at close. Throws like a write.
   void Finish();
 
+  // Empties the file to write it again from its start (a placeholder that
+  // proved the file writable, replaced by the real content). Throws like a
+  // write.
+  void Restart();
+
  protected:
   int_type overflow(int_type ch) override;
   int sync() override;

@@ -164,6 +164,12 @@ void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot) {
     default: {  // text, or a blob passed on as its bytes
       const char* p = static_cast<const char*>(sqlite3_value_blob(value));
       std::size_t n = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      // Bytes are no number, whatever they spell; as text they would read
+      // as one where a statement or the target takes text for a number.
+      if (sqlite3_value_type(value) == SQLITE_BLOB &&
+          (family == Family::Integer || family == Family::Real || family == Family::Numeric))
+        throw Error(std::string("column ") + sqlite3_column_name(st, i) + " holds a blob of " + std::to_string(n) +
+                    " bytes where a number is expected");
       if (!p) p = "";
       DateTime dt;
       if (family == Family::DateTime && CanonicalDateTime(std::string_view(p, n), &dt)) {

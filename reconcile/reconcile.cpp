@@ -70,7 +70,10 @@ std::string FormatAmount(double v) {
 
 // Sums of the same doubles taken in another order (the target adds the
 // merged lines into their parents one by one) differ in the last bits.
+// Equal values are the same amount, infinities included (whose difference
+// is no number).
 bool SameAmount(double a, double b) {
+  if (a == b) return true;
   return std::fabs(a - b) <= 1e-9 * std::fmax(std::fabs(a), std::fabs(b)) + 1e-6;
 }
 
