@@ -12,6 +12,7 @@
 #include "component/steps.h"
 #include "dbaccess/ascii.h"
 #include "dbaccess/sqlite.h"
+#include "dbaccess/sqlite_common.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/layers.h"
 
@@ -194,7 +195,7 @@ struct Scratch {
 void Copy(const std::string& from, const std::string& to) {
   sqlite3* src = nullptr;
   sqlite3* dst = nullptr;
-  int rc = sqlite3_open_v2(from.c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
+  int rc = sqlite3_open_v2(sqlite_internal::PlainPath(from).c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_open_v2(to.c_str(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   std::string error;
   if (rc == SQLITE_OK) {

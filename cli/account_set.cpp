@@ -12,6 +12,7 @@
 #include "check/needs.h"
 #include "cli/schema.h"
 #include "dbaccess/odbc_connection_string.h"
+#include "dbaccess/sqlite_common.h"
 #include "velaccap/open.h"
 
 namespace velaccap::cli {
@@ -38,7 +39,7 @@ SqliteHandle CreateSqliteFile(const std::string& path, const char* ddl) {
   ::close(fd);
   try {
     sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    int rc = sqlite3_open_v2(sqlite_internal::PlainPath(path).c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     SqliteHandle db(raw);
     if (rc != SQLITE_OK) throw Error(path + ": " + sqlite3_errmsg(raw));
     ExecSql(db.get(), "BEGIN");

@@ -172,8 +172,9 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     if (!options.summary.empty()) {
       // Proved writable now: after the commit a summary that cannot be
       // written can no longer change what became of the target.
-      summary_file = std::make_unique<OutputFile>(options.summary, "summary");
-      WriteJson(*summary_file, {{"source", options.source}, {"target", target_name}, {"status", "running"}});
+      auto file = std::make_unique<OutputFile>(options.summary, "summary");
+      WriteJson(*file, {{"source", options.source}, {"target", target_name}, {"status", "running"}});
+      summary_file = std::move(file);
     }
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();

@@ -33,8 +33,13 @@ std::string QuickCheck(sqlite3* db) {
   return problem == "ok" ? std::string() : problem;
 }
 
+std::string PlainPath(const std::string& path) { return path.starts_with("file:") ? "./" + path : path; }
+
 Connection OpenExisting(const std::string& path, int flags, const char* role, const OpenOptions& options) {
   const std::string what = std::string("cannot open ") + role + " database " + path + ": ";
+  std::error_code exists;
+  if (path.starts_with("file:") && !std::filesystem::exists(path, exists))
+    throw InputError(what + "no such file; a SOURCE or TARGET is a file name, never a SQLite URI (file:...)");
   // The allocator's statistics take a global mutex on every allocation, a
   // few per row, and nothing here reads them. This can only be set before
   // SQLite starts; in a host that started it already, it stays as it was.
@@ -43,7 +48,7 @@ Connection OpenExisting(const std::string& path, int flags, const char* role, co
   sqlite3* raw = nullptr;
   // Each connection is used by one thread at a time, so SQLite's own
   // locking of every call is not needed.
-  int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(PlainPath(path).c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   Connection db = Adopt(raw);
   if (rc != SQLITE_OK) {
     std::string why = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);

@@ -25,6 +25,11 @@ struct StmtDeleter {
 };
 using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
+// A file name as SQLite must be given it so that it is never read as a URI
+// ("file:t.db?nolock=1" would skip locking, "?mode=memory" open no file at
+// all): a relative name that begins with "file:" gets "./" before it.
+std::string PlainPath(const std::string& path);
+
 // Throws Error with the connection's own description of its last failure.
 [[noreturn]] void ThrowLast(sqlite3* db);
 

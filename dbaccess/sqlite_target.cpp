@@ -285,9 +285,12 @@ class SqliteTarget : public TargetConnection {
   void BeginTransaction() override {
     // Rows saved before the transaction stay outside it.
     unsent_->Send();
-    // The write lock is taken now, not at the first write, so that another
-    // program's lock is met before anything is done.
-    int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    // Every lock the run needs is taken now, not at the first write, so that
+    // another program's lock is met (and waited on for wait_ms at most)
+    // before anything is done: exclusive, as a reader that keeps a read
+    // transaction open would otherwise hold up the run when it writes pages
+    // out of its cache and at its commit, each time anew.
+    int rc = sqlite3_exec(db_.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_BUSY) throw InputError(LockedMessage("target", path_, wait_ms_));
     if (rc != SQLITE_OK) ThrowLast(db_.get());
     // Rewriting the header's user version with its own value makes the
@@ -308,7 +311,16 @@ class SqliteTarget : public TargetConnection {
   void Commit() override {
     if (!InTransaction()) throw Error(kRolledBackByEngine);
     unsent_->Send();
-    Run("COMMIT");
+    try {
+      Run("COMMIT");
+    } catch (const Error&) {
+      // A lock met only here (a file in WAL mode checkpointed by another
+      // program) is named as every other.
+      if ((sqlite3_extended_errcode(db_.get()) & 0xff) == SQLITE_BUSY)
+        throw Error("another program holds a lock on " + path_ + " (waited " + std::to_string((wait_ms_ + 999) / 1000) +
+                    " s; see --wait)");
+      throw;
+    }
   }
   // After the engine has rolled back by itself there is nothing to undo, and
   // a ROLLBACK would only replace the engine's reason with its own complaint.
@@ -354,7 +366,7 @@ std::unique_ptr<TargetConnection> OpenSqliteTarget(const std::string& path, cons
 
 std::string RecoverSqliteFile(const std::string& path) {
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(PlainPath(path).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   Connection db = Adopt(raw);
   if (rc != SQLITE_OK) return raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
   sqlite3_busy_timeout(db.get(), 5000);

@@ -69,6 +69,10 @@ TEST(Cli, UnusableInputsExitTwoAndWriteNothing) {
       {"migrate '" + testsupport::SharedDir() + "/fixtures/mdb/nwind.mdb' tgt.db",
        "nwind.mdb is not an 8.12 account set the run can use; it lacks Ap_AlarmSet, Ap_BillAge,"},
       {"migrate short.db tgt.db", "SOURCE short.db is not an 8.12 account set the run can use; it lacks Ar_BadPara\n"},
+      // A name is a file's, never a URI that turns the engine's safety off.
+      {"migrate src.db 'file:tgt.db?nolock=1'", "never a SQLite URI"},
+      {"migrate 'file:src.db?immutable=1' tgt.db", "never a SQLite URI"},
+      {"check src.db 'file:tgt.db?mode=memory'", "never a SQLite URI"},
       {"new-target tgt.db", "tgt.db"},
       {"sample tgt.db", ""},
       {"", ""},

@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/commands.h"
 #include "tests/support.h"
 
 namespace {
@@ -454,6 +455,48 @@ TEST(FullDisk, TraceThatCannotBeWrittenStopsTheRunAndUndoesIt) {
   ExpectAsBefore(target, before, "trace on a full tmpfs");
 }
 
+// Output that cannot be written: refused before the run when it cannot be
+// written at all; once the run is committed, exit 5, the target migrated.
+TEST(FullDisk, SummaryOrTableLostAfterTheCommitIsExitFive) {
+  TempDir dir;
+  const std::string d = dir.path();
+  MakeSample(d, "s.db", 300);
+  MakeTarget(d, "t.db");
+  const std::string target = dir.file("t.db");
+  const auto before = Dump(target);
+  Outcome o = Tool({"migrate", "s.db", "t.db", "--summary", "/dev/full"}, {d});
+  EXPECT_EQ(o.code, 2);
+  EXPECT_EQ(o.err, "apupgrade: cannot write the summary file /dev/full: No space left on device\n");
+  ExpectAsBefore(target, before, "summary /dev/full");
+
+  testsupport::Result r = testsupport::RunTool(d, "migrate s.db t.db >/dev/full");
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.err,
+            "apupgrade: migrated; the run was committed, but the closing table could not be written to the standard "
+            "output\n");
+  EXPECT_NE(Dump(target), before);
+
+  // The disk fills while the run goes on: the summary proved writable at
+  // the start cannot be written at the end.
+  Tmpfs disk(dir.file("disk"), "64k");
+  if (!disk.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here: " << disk.why();
+  MakeTarget(d, "t2.db");
+  velaccap::cli::MigrateOptions options;
+  options.source = dir.file("s.db");
+  options.target = dir.file("t2.db");
+  options.summary = dir.file("disk/run.json");
+  options.quiet = true;
+  options.watch_signals = false;
+  options.observer = [&](int step, const char*, long long, long long) {
+    if (step == 21) disk.Fill();
+  };
+  std::ostringstream out, err;
+  EXPECT_EQ(velaccap::cli::Migrate(options, out, err), 5);
+  EXPECT_EQ(err.str(), "apupgrade: migrated; the run was committed, but the summary could not be written: cannot "
+                       "write the summary file " + options.summary + ": No space left on device\n");
+  EXPECT_EQ(Count(options.target, "Ap_AlarmSet"), Count(dir.file("s.db"), "Ap_AlarmSet"));
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(Permissions, TargetThatCannotBeWrittenIsRefusedUntouched) {
@@ -533,7 +576,10 @@ TEST(Locks, LockedDatabaseIsRefusedAfterTheWait) {
   struct Case {
     std::string locked, role, begin;
   };
+  // A reader inside its transaction holds the target as a writer does (the
+  // comment leaves the holder's write out).
   for (const Case& c : {Case{target, "target", "BEGIN EXCLUSIVE"}, Case{target, "target", "BEGIN IMMEDIATE"},
+                        Case{target, "target", "BEGIN; SELECT count(*) FROM Ap_AlarmSet; --"},
                         Case{source, "source", "BEGIN EXCLUSIVE"}}) {
     const std::string context = c.role + " held by " + c.begin;
     LockHolder holder(c.locked, c.begin.c_str());
