@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <sstream>
 #include <string>
@@ -25,13 +26,36 @@ struct VelAccAPObject {
   std::atomic<bool> cancel{false};
 };
 
-struct VelAccAPOptions {
+namespace {
+
+// What a run is given; it takes a copy when it starts.
+struct Settings {
   bool atomic = true;
   bool checks = true;
   bool verify = true;
   int wait_seconds = 5;
   VelAccAPProgress progress = nullptr;
   void* progress_state = nullptr;
+};
+
+}  // namespace
+
+// A host may change the options from any thread at any time, the progress
+// callback of the run that uses them included: the lock keeps the run's copy
+// whole.
+struct VelAccAPOptions {
+  std::mutex mutex;
+  Settings settings;
+
+  template <typename Change>
+  void Set(Change&& change) {
+    std::lock_guard<std::mutex> lock(mutex);
+    change(settings);
+  }
+  Settings Copy() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return settings;
+  }
 };
 
 namespace {
@@ -93,22 +117,23 @@ VELACCAP_EXPORT int VelAccAP_CanUnloadNow(void) { return g_live_objects.load() =
 VELACCAP_EXPORT VelAccAPOptions* VelAccAP_Options_Create(void) { return new (std::nothrow) VelAccAPOptions; }
 VELACCAP_EXPORT void VelAccAP_Options_Destroy(VelAccAPOptions* options) { delete options; }
 VELACCAP_EXPORT void VelAccAP_Options_SetAtomic(VelAccAPOptions* options, int on) {
-  if (options) options->atomic = on != 0;
+  if (options) options->Set([&](Settings& s) { s.atomic = on != 0; });
 }
 VELACCAP_EXPORT void VelAccAP_Options_SetChecks(VelAccAPOptions* options, int on) {
-  if (options) options->checks = on != 0;
+  if (options) options->Set([&](Settings& s) { s.checks = on != 0; });
 }
 VELACCAP_EXPORT void VelAccAP_Options_SetVerify(VelAccAPOptions* options, int on) {
-  if (options) options->verify = on != 0;
+  if (options) options->Set([&](Settings& s) { s.verify = on != 0; });
 }
 VELACCAP_EXPORT void VelAccAP_Options_SetWaitSeconds(VelAccAPOptions* options, int seconds) {
-  if (options) options->wait_seconds = seconds < 0 ? 0 : seconds;
+  if (options) options->Set([&](Settings& s) { s.wait_seconds = seconds < 0 ? 0 : seconds; });
 }
 VELACCAP_EXPORT void VelAccAP_Options_SetProgress(VelAccAPOptions* options, VelAccAPProgress progress,
                                                   void* state) {
-  if (!options) return;
-  options->progress = progress;
-  options->progress_state = state;
+  if (options) options->Set([&](Settings& s) {
+    s.progress = progress;
+    s.progress_state = state;
+  });
 }
 
 namespace {
@@ -135,12 +160,13 @@ VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, co
   obj->description.clear();
   obj->summary.clear();
   if (!source || !target) {
-    obj->description = "no source or no target named";
+    obj->description = !source ? "no SOURCE named (NULL)" : "no TARGET named (NULL)";
     obj->cancel = false;
     return VELACCAP_BAD_CALL;
   }
-  const VelAccAPOptions defaults;
-  const VelAccAPOptions& o = options ? *options : defaults;
+  // The run's own copy: what the host changes meanwhile is for the next run.
+  // The handle is not changed here, whatever its constness says.
+  const Settings o = options ? const_cast<VelAccAPOptions*>(options)->Copy() : Settings{};
   // The tool's own run, so that a host gets what its users get: the same
   // checks, transaction, reconciliation, recovery and summary.
   velaccap::cli::MigrateOptions run;
@@ -156,8 +182,9 @@ VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, co
   run.cancel = &obj->cancel;
   run.keep_label = "not atomic";
   if (o.progress) {
-    run.observer = [&o, obj](int step, const char* table, long long done, long long to_do) {
-      if (o.progress(o.progress_state, step, velaccap::progress::kSteps, table, done, to_do) != 0) obj->cancel = true;
+    run.observer = [progress = o.progress, state = o.progress_state, obj](int step, const char* table, long long done,
+                                                                         long long to_do) {
+      if (progress(state, step, velaccap::progress::kSteps, table, done, to_do) != 0) obj->cancel = true;
     };
   }
   nlohmann::json summary;

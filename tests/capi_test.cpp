@@ -168,6 +168,7 @@ TEST(CApi, HostRunWithOptionsIsTheToolsRun) {
   EXPECT_NE(std::string(host.describe(obj)).find("SOURCE and TARGET are the same database"), std::string::npos);
   EXPECT_EQ(host.migrate(obj, source.c_str(), source.c_str(), options), VELACCAP_REFUSED);
   EXPECT_EQ(host.migrate(obj, nullptr, target.c_str(), options), VELACCAP_BAD_CALL);
+  EXPECT_STREQ(host.describe(obj), "no SOURCE named (NULL)");
   EXPECT_EQ(host.migrate(nullptr, source.c_str(), target.c_str(), options), VELACCAP_BAD_CALL);
 
   // A whole run: every step's start reported in order with its table, rows
@@ -239,6 +240,21 @@ TEST(CApi, HostRunWithOptionsIsTheToolsRun) {
   EXPECT_EQ(testsupport::TableRows(target), emptied);
   EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_OK) << host.describe(obj);
   EXPECT_EQ(nlohmann::json::parse(host.summary(obj))["reconciliation"]["ok"], true);
+
+  // The run keeps the options it started with: the callback that clears
+  // the callback, and another thread changing them, change the next run.
+  seen = Seen{};
+  seen.at_step_three = [&] {
+    host.set_progress(options, nullptr, nullptr);
+    std::thread([&] { host.set_progress(options, Record, nullptr); }).join();
+    host.set_wait(options, 0);
+  };
+  EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_OK) << host.describe(obj);
+  EXPECT_EQ(std::get<0>(seen.calls.back()), 21);
+  host.set_progress(options, nullptr, nullptr);
+  seen = Seen{};
+  EXPECT_EQ(host.migrate(obj, source.c_str(), target.c_str(), options), VELACCAP_OK) << host.describe(obj);
+  EXPECT_TRUE(seen.calls.empty());
 
   // Over ODBC, the connection string's password masked whole in the
   // description and the summary.

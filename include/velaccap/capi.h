@@ -49,7 +49,7 @@ int VelAccAP_CanUnloadNow(void);
 #define VELACCAP_REFUSED 2   /* a database cannot be used; nothing was written */
 #define VELACCAP_MISMATCH 3  /* the target does not reconcile with the source */
 #define VELACCAP_CANCELLED 4 /* the host cancelled the run */
-#define VELACCAP_BAD_CALL 5  /* a NULL object, source or target */
+#define VELACCAP_BAD_CALL 5  /* a NULL object, source or target (the description names which) */
 
 /* Told of the run's progress: at the start of each step (1 to steps) and
    then every 1024 source rows the step reads, with the rows read so far and
@@ -58,7 +58,11 @@ int VelAccAP_CanUnloadNow(void);
 typedef int (*VelAccAPProgress)(void* state, int step, int steps, const char* table, long long done,
                                 long long to_do);
 
-/* Options of a run; made with the defaults below. */
+/* Options of a run; made with the defaults below. A run takes a copy of its
+   options when it starts: the setters may be called at any time from any
+   thread, from the progress callback of the run that uses them too, and what
+   they change is for the next run. Destroy a handle only when no setter may
+   still be called on it. */
 VelAccAPOptions* VelAccAP_Options_Create(void);
 void VelAccAP_Options_Destroy(VelAccAPOptions* options);
 /* Nonzero (the default): all or nothing, a run that does not succeed is
