@@ -1,6 +1,7 @@
 #include "batch/manifest.h"
 
 #include <csv.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
@@ -58,6 +61,19 @@ struct CsvRows {
     self->in_row = false;
   }
 };
+
+// A NUL byte would cut a path short where the system takes it; a control
+// character in a name would reach terminals and pages as it is.
+std::string Unprintable(const Set& set) {
+  std::string bad;
+  for (auto [col, text] : {std::pair{"name", &set.name}, {"source", &set.source}, {"target", &set.target}}) {
+    const bool control = std::any_of(text->begin(), text->end(), [&](char c) {
+      return c == '\0' || (&set.name == text && (static_cast<unsigned char>(c) < 0x20 || c == 0x7f));
+    });
+    if (control) bad += std::string(bad.empty() ? "" : ", ") + col;
+  }
+  return bad.empty() ? bad : "holds a NUL byte or (in a name) a control character: " + bad;
+}
 
 void ReadCsv(const std::string& path, const std::string& text, const fs::path& base, Manifest* out) {
   csv_parser parser;
@@ -122,6 +138,10 @@ void ReadCsv(const std::string& path, const std::string& text, const fs::path& b
       out->problems.push_back({where, "empty " + empty, row.line});
       continue;
     }
+    if (const std::string bad = Unprintable(set); !bad.empty()) {
+      out->problems.push_back({where, bad, row.line});
+      continue;
+    }
     set.source = Resolve(base, set.source);
     set.target = Resolve(base, set.target);
     out->sets.push_back(std::move(set));
@@ -130,12 +150,26 @@ void ReadCsv(const std::string& path, const std::string& text, const fs::path& b
 
 void ReadJson(const std::string& path, const std::string& text, const fs::path& base, Manifest* out) {
   nlohmann::json doc;
+  // The parser keeps the last of repeated members silently; which one the
+  // writer meant is not certain.
+  std::vector<std::set<std::string>> members;
+  std::set<std::string> repeated;
   try {
-    doc = nlohmann::json::parse(text);
+    doc = nlohmann::json::parse(text, [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+      if (event == nlohmann::json::parse_event_t::object_start) members.emplace_back();
+      if (event == nlohmann::json::parse_event_t::object_end) members.pop_back();
+      if (event == nlohmann::json::parse_event_t::key && !members.back().insert(parsed.get<std::string>()).second)
+        repeated.insert(parsed.get<std::string>());
+      return true;
+    });
   } catch (const nlohmann::json::exception& e) {
     out->problems.push_back({path, std::string("cannot be read as JSON: ") + e.what()});
     return;
   }
+  for (const std::string& key : repeated)
+    out->problems.push_back({path, "an object holds the member \"" + key + "\" twice; which one is meant is not "
+                                   "certain"});
+  if (!repeated.empty()) return;
   const nlohmann::json* list = &doc;
   if (doc.is_object() && doc.contains("sets")) list = &doc["sets"];
   if (!list->is_array()) {
@@ -167,6 +201,10 @@ void ReadJson(const std::string& path, const std::string& text, const fs::path& 
       out->problems.push_back({where, "missing, empty or not text: " + bad, entry});
       continue;
     }
+    if (const std::string unprintable = Unprintable(set); !unprintable.empty()) {
+      out->problems.push_back({where, unprintable, entry});
+      continue;
+    }
     set.source = Resolve(base, set.source);
     set.target = Resolve(base, set.target);
     out->sets.push_back(std::move(set));
@@ -175,11 +213,13 @@ void ReadJson(const std::string& path, const std::string& text, const fs::path& 
 
 bool IsOdbc(const std::string& name) { return name.rfind("odbc:", 0) == 0; }
 
-// One database under two names: the same text, or for files the same file.
-bool SameDatabase(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  if (IsOdbc(a) || IsOdbc(b)) return false;
-  return cli::SameFile(a, b);
+// One database under two names has one identity: for an existing file its
+// device and inode, otherwise its name as given.
+std::string Identity(const std::string& name) {
+  struct stat st;
+  if (!IsOdbc(name) && ::stat(name.c_str(), &st) == 0)
+    return "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  return "name " + name;
 }
 
 }  // namespace
@@ -206,26 +246,33 @@ Manifest ReadManifest(const std::string& path) {
 }
 
 std::vector<Problem> CrossProblems(const std::vector<Set>& sets) {
+  // One pass: each name and database is looked up among the earlier sets'
+  // by its identity, each file stat'ed once.
   std::vector<Problem> problems;
+  std::unordered_map<std::string, std::size_t> names, targets, sources;
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Set& s = sets[i];
     const std::string target = cli::DisplayName(s.target);
+    const std::string source_id = Identity(s.source), target_id = Identity(s.target);
     auto add = [&](const std::string& text) { problems.push_back({s.where, text, s.line}); };
-    if (SameDatabase(s.source, s.target))
-      add("set '" + s.name + "': its source and target are the same database " + target);
-    for (std::size_t j = 0; j < i; ++j) {
-      const Set& o = sets[j];
-      if (s.name == o.name) add("the name '" + s.name + "' is taken already by " + o.where);
-      if (SameDatabase(s.target, o.target))
-        add("set '" + s.name + "' writes the target " + target + ", which set '" + o.name + "' (" + o.where +
-            ") writes too");
-      if (SameDatabase(s.target, o.source))
-        add("set '" + s.name + "' writes the target " + target + ", which is the source of set '" + o.name + "' (" +
-            o.where + ")");
-      if (SameDatabase(s.source, o.target))
-        add("set '" + s.name + "' reads the source " + s.source + ", which set '" + o.name + "' (" + o.where +
-            ") writes as its target");
-    }
+    auto earlier = [&](const std::unordered_map<std::string, std::size_t>& seen, const std::string& key) {
+      auto it = seen.find(key);
+      return it == seen.end() ? nullptr : &sets[it->second];
+    };
+    if (source_id == target_id) add("set '" + s.name + "': its source and target are the same database " + target);
+    if (const Set* o = earlier(names, s.name)) add("the name '" + s.name + "' is taken already by " + o->where);
+    if (const Set* o = earlier(targets, target_id))
+      add("set '" + s.name + "' writes the target " + target + ", which set '" + o->name + "' (" + o->where +
+          ") writes too");
+    if (const Set* o = earlier(sources, target_id))
+      add("set '" + s.name + "' writes the target " + target + ", which is the source of set '" + o->name + "' (" +
+          o->where + ")");
+    if (const Set* o = earlier(targets, source_id))
+      add("set '" + s.name + "' reads the source " + s.source + ", which set '" + o->name + "' (" + o->where +
+          ") writes as its target");
+    names.emplace(s.name, i);
+    targets.emplace(target_id, i);
+    sources.emplace(source_id, i);
   }
   return problems;
 }

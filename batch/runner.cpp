@@ -21,6 +21,9 @@
 #include "batch/state.h"
 #include "check/needs.h"
 #include "cli/account_set.h"
+#include "cli/commands.h"
+#include "cli/password.h"
+#include "dbaccess/odbc_connection_string.h"
 #include "cli/output_file.h"
 #include "cli/summary.h"
 #include "velaccap/open.h"
@@ -117,13 +120,56 @@ std::string ErrorLines(const std::string& text) {
 
 bool IsFile(const std::string& name) { return name.rfind("odbc:", 0) != 0; }
 
+// A set's target as a child's argument: the command line is every local
+// user's to read (/proc/PID/cmdline), so the password of a connection string
+// is taken out of it, to be handed over in the child's environment, which
+// only its owner can read.
+struct ChildTarget {
+  std::string argument;
+  std::string password;  // empty: none taken out
+};
+
+ChildTarget SplitPassword(const std::string& target) {
+  constexpr std::string_view kOdbc = "odbc:";
+  if (!target.starts_with(kOdbc)) return {target, {}};
+  const std::string text = target.substr(kOdbc.size());
+  const OdbcConnectionString parsed = ParseOdbcConnectionString(text);
+  if (!parsed.complete())
+    throw Error("the connection string of " + cli::DisplayName(target) +
+                " cannot be read whole, so its password cannot be kept off the migration's command line");
+  ChildTarget out{std::string(kOdbc), {}};
+  std::size_t from = 0;
+  bool first = true;
+  for (const OdbcAttribute& a : parsed.attributes) {
+    if (!IsOdbcPasswordKey(a.key)) continue;
+    // The driver manager takes the first of repeated keys.
+    if (first) out.password = a.value;
+    first = false;
+    out.argument += text.substr(from, a.key_begin - from);
+    from = a.value_end < text.size() && text[a.value_end] == ';' ? a.value_end + 1 : a.value_end;
+  }
+  out.argument += text.substr(from);
+  // A password that ended the string leaves the separator before it.
+  if (!first && from >= text.size() && out.argument.ends_with(';')) out.argument.pop_back();
+  return out;
+}
+
 // Starts `tool` with `args` in a process group of its own, its stdout and
-// stderr into the files given, its stdin empty.
+// stderr into the files given, its stdin empty, with `password` (when not
+// empty) as the ODBC password in its environment.
 pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const std::string& out_path,
-            const std::string& err_path) {
+            const std::string& err_path, const std::string& password = "") {
   std::vector<char*> argv{const_cast<char*>(tool.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // Made before fork: only async-signal-safe calls run between fork and exec.
+  const std::string variable = std::string(cli::kPasswordVariable) + "=";
+  const std::string setting = variable + password;
+  std::vector<char*> envp;
+  for (char** e = environ; *e; ++e)
+    if (password.empty() || !std::string_view(*e).starts_with(variable)) envp.push_back(*e);
+  if (!password.empty()) envp.push_back(const_cast<char*>(setting.c_str()));
+  envp.push_back(nullptr);
   const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -146,7 +192,7 @@ pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    ::execv(tool.c_str(), argv.data());
+    ::execve(tool.c_str(), argv.data(), envp.data());
     const char msg[] = "apupgrade: cannot start the migration's process\n";
     (void)!::write(2, msg, sizeof msg - 1);
     ::_exit(127);
@@ -280,6 +326,15 @@ void WriteOutputs(const Options& options, const std::vector<SetResult>& results,
   }
 }
 
+// An output file is written at the batch's end: a folder it cannot be
+// written in is refused before any set is migrated.
+void CheckFolder(const std::string& path, const char* what) {
+  const fs::path folder = fs::absolute(path).parent_path();
+  if (::access(folder.c_str(), W_OK) != 0)
+    throw InputError(std::string("cannot write the ") + what + " file " + path + ": its folder " + folder.string() +
+                     ": " + std::strerror(errno));
+}
+
 // The summary and report files must not take the place of a database, the
 // manifest or the state.
 void CheckOutputs(const Options& options, const std::vector<Set>& sets, const std::string& state) {
@@ -290,6 +345,7 @@ void CheckOutputs(const Options& options, const std::vector<Set>& sets, const st
   }
   for (auto [path, what] : {std::pair{options.summary, "summary"}, {options.report, "report"}}) {
     if (path.empty()) continue;
+    CheckFolder(path, what);
     cli::CheckOutputPath(path, what, databases);
     for (const std::string& other : {options.manifest, state, state + ".lock"})
       if (!other.empty() && (path == other || cli::SameFile(path, other)))
@@ -376,9 +432,16 @@ int RunChecks(const Options& options, const std::vector<Set>& sets, const std::s
   const int sig = Schedule(
       sets.size(), jobs, options.timeout_seconds,
       [&](std::size_t i) {
+        ChildTarget target;
+        try {
+          target = SplitPassword(sets[i].target);
+        } catch (const std::exception& e) {
+          std::ofstream(tmp + "/" + std::to_string(i) + ".err") << "apupgrade: " << e.what() << '\n';
+          return pid_t(-1);
+        }
         return Spawn(tool,
-                     {"check", sets[i].source, sets[i].target, "--wait", std::to_string(options.wait_seconds)},
-                     tmp + "/" + std::to_string(i) + ".out", tmp + "/" + std::to_string(i) + ".err");
+                     {"check", sets[i].source, target.argument, "--wait", std::to_string(options.wait_seconds)},
+                     tmp + "/" + std::to_string(i) + ".out", tmp + "/" + std::to_string(i) + ".err", target.password);
       },
       [&](std::size_t i, const Ended& e) {
         codes[i] = WIFEXITED(e.status) && !e.timed_out && !e.interrupted ? WEXITSTATUS(e.status) : -1;
@@ -547,10 +610,11 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           // here on finds the child's summary on its next run.
           state->Put(s.name, Entry{"running", s.source, cli::DisplayName(s.target), stamps[i], nullptr});
           state->Save();
+          const ChildTarget target = SplitPassword(s.target);
           return Spawn(tool,
-                       {"migrate", s.source, s.target, "-q", "--summary", key + ".summary.json", "--wait",
+                       {"migrate", s.source, target.argument, "-q", "--summary", key + ".summary.json", "--wait",
                         std::to_string(options.wait_seconds)},
-                       "/dev/null", key + ".stderr");
+                       "/dev/null", key + ".stderr", target.password);
         } catch (const std::exception& ex) {
           results[i].status = "failed";
           results[i].error = ex.what();
@@ -586,11 +650,12 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         } else {
           r.exit_code = WEXITSTATUS(e.status);
           const bool succeeded = r.exit_code == 0 && doc && doc->value("status", "") == "succeeded";
-          if (succeeded) {
+          if (succeeded || r.exit_code == cli::kOutputLost) {
             r.status = "succeeded";
             // Only a kept run's counts are the target's; a failed run's are
             // in its error and were rolled back.
-            TakeSummary(*doc, &r);
+            if (succeeded) TakeSummary(*doc, &r);
+            if (!succeeded) r.error = said;
           } else {
             r.status = e.timed_out ? "timed out" : e.interrupted && (r.exit_code == 130 || r.exit_code == 143)
                                                        ? "interrupted"
@@ -654,6 +719,11 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
   options.summary = summary;
   options.report = report;
   try {
+    for (std::size_t i = 0; i < summaries.size(); ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (summaries[i] == summaries[j] || cli::SameFile(summaries[i], summaries[j]))
+          throw InputError("the summary " + summaries[i] + " is given twice (also as " + summaries[j] +
+                           "); its sets would be counted twice");
     for (const std::string& path : summaries)
       for (SetResult& r : ReadSummary(path)) results.push_back(std::move(r));
     std::vector<std::string> inputs = summaries;

@@ -190,6 +190,13 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
             "bad.json entry 1: missing, empty or not text: target\n"
             "bad.json entry 2: missing, empty or not text: target, unknown member x\n"},
            {"broken.json", "[{", "broken.json: cannot be read as JSON: "},
+           {"twice.json", R"([{"name":"a","source":"s01.db","target":"t01.db","target":"t02.db"}])",
+            "twice.json: an object holds the member \"target\" twice"},
+           // A NUL cuts a path short; a name reaches terminals and pages.
+           {"nul.csv", std::string("name,source,target\na,s01.db,t01.db\0x\n", 39),
+            "nul.csv line 2: holds a NUL byte or (in a name) a control character: target\n"},
+           {"escape.csv", "name,source,target\n\x1b[2Jx,s01.db,t01.db\n",
+            "escape.csv line 2: holds a NUL byte or (in a name) a control character: name\n"},
            {"missing.csv", "", "missing.csv.none: cannot be read: No such file or directory\n"}}) {
     std::string manifest = name;
     if (name == "missing.csv") manifest += ".none";
@@ -220,10 +227,15 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
   for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Dump(inst.target(i)) == inst.fresh()) << i;
   EXPECT_FALSE(fs::exists(inst.file("ids.csv.state")));
 
-  // A summary that would overwrite a database is refused before any run.
+  // A summary that would overwrite a database, or in a folder that is not
+  // there, is refused before any run.
   r = inst.Run("batch sets.csv --summary t02.db");
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("the summary file t02.db is the database"), std::string::npos) << r.err;
+  r = inst.Run("batch sets.csv --summary none/s.json");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("cannot write the summary file none/s.json: its folder " + dir +
+                       "/none: No such file or directory\n"), std::string::npos) << r.err;
   EXPECT_TRUE(Dump(inst.target(1)) == inst.fresh());
 
   // The JSON form; relative paths are the manifest's folder's.
@@ -468,6 +480,9 @@ TEST(Batch, ShardsTogetherMigrateEachSetOnceAndMergeIntoOneReport) {
     EXPECT_EQ(r.code, 2) << bad;
     EXPECT_NE(r.err.find("expected K/N with 1 <= K <= N"), std::string::npos) << r.err;
   }
+  r = inst.Run("batch-report shard1.json ./shard1.json");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("the summary ./shard1.json is given twice (also as shard1.json)"), std::string::npos) << r.err;
   r = inst.Run("batch-report shard1.json sets.csv");
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("sets.csv is not a summary written by apupgrade batch --summary"), std::string::npos) << r.err;
@@ -503,6 +518,27 @@ TEST(Batch, OdbcTargetMigratesAndItsPasswordIsShownNowhere) {
   for (const std::string& text : {r.out, r.err, twice.err, Slurp(inst.file("s.json")), Slurp(inst.file("r.html")),
                                   Slurp(inst.file("odbc.csv.state"))})
     EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+
+  // Each child's command line, which every local user can read, holds no
+  // password: its environment (its owner's only) does.
+  Write(inst.file("tool.sh"), "#!/bin/sh\necho \"$* | $APUPGRADE_ODBC_PASSWORD\" >>" + inst.file("argv.txt") +
+                                  "\nexec " + kTool + " \"$@\"\n");
+  fs::permissions(inst.file("tool.sh"), fs::perms::owner_all);
+  velaccap::batch::Options o;
+  o.manifest = inst.file("odbc.csv");
+  o.tool = inst.file("tool.sh");
+  o.redo = true;
+  o.quiet = true;
+  std::ostringstream out, err;
+  EXPECT_EQ(velaccap::batch::Run(o, out, err), 0) << err.str();
+  o.check = true;
+  EXPECT_EQ(velaccap::batch::Run(o, out, err), 0) << err.str();
+  const std::string argv = Slurp(inst.file("argv.txt"));
+  EXPECT_NE(argv.find("migrate " + inst.file("s02.db") + " odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) +
+                      " -q --summary "), std::string::npos) << argv;
+  EXPECT_NE(argv.find("check " + inst.file("s02.db") + " odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) +
+                      " --wait 5 | s3cret\n"), std::string::npos) << argv;
+  EXPECT_EQ(argv.find("PWD"), std::string::npos) << argv;
 }
 
 // What the batch writes to its terminal.
