@@ -182,11 +182,9 @@ pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setpgid(0, 0);
-    // Ignored until the migration watches for them itself: it does so only
-    // around its run and commit. A signal that came after its commit would
-    // otherwise end it before its summary says the set is done; one that
-    // comes while it still opens its databases is lost, and the set runs on
-    // (or is killed at the grace's end, its target restored).
+    // Ignored until the migration watches for them itself: it does so from
+    // its start to its commit. A signal that came after its commit would
+    // otherwise end it before its summary says the set is done.
     ::signal(SIGINT, SIG_IGN);
     ::signal(SIGTERM, SIG_IGN);
     ::dup2(in, 0);
