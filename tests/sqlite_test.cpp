@@ -206,7 +206,9 @@ TEST_F(SqliteTest, HeldRowsMeetEveryOtherUseAndFailAtTheirOwnRow) {
   rs->OpenTable();
   add(5000, "t");
   rs->UpdateBatch();
-  EXPECT_TRUE(Query(path_, "SELECT c FROM T WHERE id=5000").empty());
+  // Nothing is seen outside before the commit: the transaction holds the
+  // file exclusively from its start.
+  EXPECT_THROW(Query(path_, "SELECT c FROM T WHERE id=5000"), std::runtime_error);
   cn_->Commit();
   EXPECT_EQ(Query(path_, "SELECT c FROM T WHERE id=5000"), (Rows{{"t"}}));
   cn_->BeginTransaction();
