@@ -78,12 +78,6 @@ std::string Plural(long long n, const char* one, const char* many) {
 
 const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "a signal"; }
 
-// A signal noted before the run began.
-class Interrupted : public Error {
- public:
-  using Error::Error;
-};
-
 // What a committed run says when its output is lost.
 constexpr const char* kOutputLostText = "migrated; the run was committed, but";
 
@@ -139,7 +133,8 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   const auto start = std::chrono::steady_clock::now();
   const std::string target_name = DisplayName(options.target);
   const bool file_target = IsFileTarget(options.target);
-  const OpenOptions open_options{options.wait_seconds * 1000, true};
+  OpenOptions open_options{options.wait_seconds * 1000, true};
+  if (options.watch_signals) open_options.interrupted = [] { return SignalWatch::Received() != 0; };
   std::unique_ptr<SourceDatabase> source;
   std::unique_ptr<TargetConnection> target;
   std::unique_ptr<OutputFile> trace_file, summary_file;
@@ -179,8 +174,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
     if (options.checks) RequireFit(*source, options.source, *target, options.target);
-    if (const int sig = SignalWatch::Received())
-      throw Interrupted(std::string("interrupted by ") + SignalName(sig) + " before the run began; nothing was written");
+    if (SignalWatch::Received()) throw Error("interrupted");  // named below
   } catch (const std::exception& e) {
     if (target) {
       try {
@@ -188,11 +182,14 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       } catch (const std::exception&) {
       }
     }
-    err << "apupgrade: " << e.what() << '\n';
-    const int sig = dynamic_cast<const Interrupted*>(&e) ? SignalWatch::Received() : 0;
+    // A signal that ended a wait for a lock is the reason, not the lock.
+    const int sig = options.watch_signals ? SignalWatch::Received() : 0;
     const int code = sig ? 128 + sig : 2;
+    const std::string why =
+        sig ? std::string("interrupted by ") + SignalName(sig) + " before the run began; nothing was written" : e.what();
+    err << "apupgrade: " << why << '\n';
     const nlohmann::json doc = {{"source", options.source}, {"target", target_name},
-                                {"status", sig ? "interrupted" : "refused"}, {"exit_code", code}, {"error", e.what()}};
+                                {"status", sig ? "interrupted" : "refused"}, {"exit_code", code}, {"error", why}};
     if (options.summary_json) *options.summary_json = doc;
     if (summary_file) {
       try {

@@ -1,5 +1,6 @@
 #include "dbaccess/sqlite_common.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -33,6 +34,28 @@ std::string QuickCheck(sqlite3* db) {
   return problem == "ok" ? std::string() : problem;
 }
 
+namespace {
+
+// Another program's lock waited on for wait_ms at most, as the engine's own
+// busy timeout waits, but given up at once when the caller is interrupted.
+struct LockWait {
+  int wait_ms;
+  bool (*interrupted)();
+  std::chrono::steady_clock::time_point since;
+};
+
+int WaitForLock(void* data, int count) {
+  auto* wait = static_cast<LockWait*>(data);
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) wait->since = now;
+  if ((wait->interrupted && wait->interrupted()) || now - wait->since >= std::chrono::milliseconds(wait->wait_ms))
+    return 0;
+  sqlite3_sleep(10);
+  return 1;
+}
+
+}  // namespace
+
 std::string PlainPath(const std::string& path) { return path.starts_with("file:") ? "./" + path : path; }
 
 Connection OpenExisting(const std::string& path, int flags, const char* role, const OpenOptions& options) {
@@ -49,13 +72,15 @@ Connection OpenExisting(const std::string& path, int flags, const char* role, co
   // Each connection is used by one thread at a time, so SQLite's own
   // locking of every call is not needed.
   int rc = sqlite3_open_v2(PlainPath(path).c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  Connection db = Adopt(raw);
+  // The wait's state lives as long as the connection that calls back into it.
+  auto wait = std::make_shared<LockWait>(LockWait{options.wait_ms, options.interrupted, {}});
+  Connection db(raw, [wait](sqlite3* d) { sqlite3_close_v2(d); });
   if (rc != SQLITE_OK) {
     std::string why = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
     throw InputError(what + why);
   }
   // Before the first read, which waits as any other for a lock.
-  sqlite3_busy_timeout(db.get(), options.wait_ms);
+  sqlite3_busy_handler(db.get(), WaitForLock, wait.get());
   // Opening is lazy: the header is read at the first statement; a hot
   // journal that a killed writer left is rolled back there too (which a
   // read-only connection cannot do).

@@ -29,6 +29,9 @@ struct OpenOptions {
   // writes them together. With 1 each row is written when it is saved, so a
   // failing row fails at once: what a run that names the failing row needs.
   std::size_t batch_rows = 1000;
+  // Asked while another program's lock is waited on: true ends the wait at
+  // once (the open then fails as at the wait's end).
+  bool (*interrupted)() = nullptr;
 };
 
 // A source named by its file: an Access file (.mdb, .accdb), otherwise a
