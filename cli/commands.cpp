@@ -26,8 +26,9 @@
 #include "cli/version.h"
 #include "dbaccess/odbc_connection_string.h"
 #include "progress/run_report.h"
+#include "reconcile/json.h"
 #include "reconcile/reconcile.h"
-#include "reconcile/verify.h"
+#include "run/verify.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/fault.h"
 #include "velaccap/open.h"
@@ -115,18 +116,6 @@ std::string ConnectName(const std::string& target, const std::string& password) 
   return std::string(kOdbc) + AddOdbcPassword(std::string_view(target).substr(kOdbc.size()), password);
 }
 
-nlohmann::json ReconciliationJson(const reconcile::Result& proof) {
-  nlohmann::json rec;
-  rec["ok"] = proof.ok();
-  rec["checked"] = proof.checked;
-  rec["differences"] = nlohmann::json::array();
-  for (const reconcile::Difference& d : proof.differences)
-    rec["differences"].push_back({{"table", d.table}, {"what", d.what}, {"source", d.source}, {"target", d.target}});
-  rec["not_compared"] = nlohmann::json::array();
-  for (const reconcile::NotCompared& n : proof.not_compared)
-    rec["not_compared"].push_back({{"table", n.table}, {"column", n.column}, {"reason", n.reason}});
-  return rec;
-}
 
 }  // namespace
 
@@ -338,7 +327,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
                      : cancelled ? std::string("cancelled by the host")
                                  : failure;
     if (!outcome.empty()) doc["target_after"] = outcome;
-    if (proof) doc["reconciliation"] = ReconciliationJson(*proof);
+    if (proof) doc["reconciliation"] = reconcile::ToJson(*proof);
     if (options.summary_json) *options.summary_json = doc;
   }
   if (summary_file) {
@@ -388,15 +377,15 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
       return 2;
     }
   }
-  const reconcile::VerifyOutcome v = reconcile::Verify(options.source, ConnectName(options.target, options.odbc_password),
-                                                       reconcile::VerifyOptions{options.wait_seconds});
+  const run::VerifyOutcome v = run::Verify(options.source, ConnectName(options.target, options.odbc_password),
+                                                       run::VerifyOptions{options.wait_seconds});
   if (options.json) {
     nlohmann::json doc{{"source", options.source},
                        {"target", DisplayName(options.target)},
                        {"status", v.code == 0 ? "reconciled" : v.code == 3 ? "differences" : v.code == 2 ? "refused" : "not proven"},
                        {"exit_code", v.code}};
     if (!v.error.empty()) doc["error"] = v.error;
-    if (v.result) doc["reconciliation"] = ReconciliationJson(*v.result);
+    if (v.result) doc["reconciliation"] = reconcile::ToJson(*v.result);
     out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
   } else if (v.result) {
     reconcile::PrintResult(out, *v.result);
@@ -404,8 +393,8 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
   if (!v.error.empty()) {
     std::istringstream lines(v.error);
     for (std::string line; std::getline(lines, line);) err << "apupgrade: " << line << '\n';
-    if (v.code == reconcile::VerifyOutcome::kNotRun) err << "apupgrade: the target is not proven to reconcile\n";
-  } else if (v.code == reconcile::VerifyOutcome::kDifferences) {
+    if (v.code == run::VerifyOutcome::kNotRun) err << "apupgrade: the target is not proven to reconcile\n";
+  } else if (v.code == run::VerifyOutcome::kDifferences) {
     err << "apupgrade: the target does not reconcile with the source\n";
   }
   return v.code;

@@ -10,7 +10,7 @@
 
 #include "reconcile/reconcile.h"
 
-namespace velaccap::reconcile {
+namespace velaccap::run {
 
 // The outcome, with the tool's exit codes.
 struct VerifyOutcome {
@@ -19,7 +19,7 @@ struct VerifyOutcome {
   // Why the proof did not run (kRefused: a database that cannot be used;
   // kNotRun: a check that could not run). Never holds a password.
   std::string error;
-  std::optional<Result> result;  // kReconciled and kDifferences
+  std::optional<reconcile::Result> result;  // kReconciled and kDifferences
 };
 
 struct VerifyOptions {
@@ -30,4 +30,4 @@ struct VerifyOptions {
 // 8.12 and an 8.20 account set, and reconciles the target with the source.
 VerifyOutcome Verify(const std::string& source, const std::string& target, const VerifyOptions& options = {});
 
-}  // namespace velaccap::reconcile
+}  // namespace velaccap::run

@@ -1,4 +1,4 @@
-#include "reconcile/verify.h"
+#include "run/verify.h"
 
 #include <memory>
 
@@ -6,7 +6,7 @@
 #include "dbaccess/odbc_connection_string.h"
 #include "velaccap/open.h"
 
-namespace velaccap::reconcile {
+namespace velaccap::run {
 
 namespace {
 
@@ -40,7 +40,7 @@ VerifyOutcome Verify(const std::string& source_name, const std::string& target_n
     return out;
   }
   try {
-    out.result = Reconcile(*source, *target, std::nullopt);
+    out.result = reconcile::Reconcile(*source, *target, std::nullopt);
     out.code = out.result->ok() ? VerifyOutcome::kReconciled : VerifyOutcome::kDifferences;
   } catch (const std::exception& e) {
     out.code = VerifyOutcome::kNotRun;
@@ -49,4 +49,4 @@ VerifyOutcome Verify(const std::string& source_name, const std::string& target_n
   return out;
 }
 
-}  // namespace velaccap::reconcile
+}  // namespace velaccap::run
