@@ -52,8 +52,9 @@ struct Rows {
       if (table == "Ap_CancelNo") return "cFlag " + Shown(value("cFlag")) + ", cType " + Shown(value("cType"));
       for (int i = 0; i < current->field_count(); ++i) {
         const std::string& name = current->field_name(i);
-        if (EqualNoCase(name, "Auto_ID") || (table == "Ap_Note_Sub" && EqualNoCase(name, "ID")))
-          return RowKey(name, current->field_value(i));
+        // Named as the rules name it, whatever the letter case of the source.
+        if (table == "Ap_Note_Sub" ? EqualNoCase(name, "ID") : EqualNoCase(name, "Auto_ID"))
+          return RowKey(table == "Ap_Note_Sub" ? "ID" : "Auto_ID", current->field_value(i));
       }
       // A table without an id column: the row's first column.
       if (current->field_count() > 0) return RowKey(current->field_name(0), current->field_value(0));
