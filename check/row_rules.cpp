@@ -111,7 +111,7 @@ std::string RowCheck::Fault() const {
       if (!amounts_found_) {
         for (std::size_t i = 0; i < rule_.lines->map_size; ++i) {
           const std::string_view source = rule_.lines->map[i].source;
-          if (Bare(source).starts_with('i')) amounts_.push_back(rs_.field_index(source));
+          if (Bare(source).starts_with('i')) amounts_.emplace_back(rs_.field_index(source), Bare(source));
         }
         amounts_found_ = true;
       }
@@ -125,8 +125,11 @@ std::string RowCheck::Fault() const {
     }
     case RuleKind::kApDetail: {
       if (!amounts_found_) {
-        for (int i = 0; i < rs_.field_count(); ++i)
-          if (rs_.field_name(i).starts_with('i') || rs_.field_name(i).starts_with('I')) amounts_.push_back(i);
+        // The amounts the reconciliation sums, those the source has (found
+        // by name here: a failed lookup would count as the source's failure).
+        for (const char* name : {"iAmount", "iRAmount", "iAmount_f", "iRAmount_f", "iQuantity"})
+          for (int i = 0; i < rs_.field_count(); ++i)
+            if (EqualNoCase(rs_.field_name(i), name)) amounts_.emplace_back(i, name);
         amounts_found_ = true;
       }
       if (std::string fault = Amounts(); !fault.empty()) return fault;
@@ -147,11 +150,10 @@ std::string RowCheck::Fault() const {
 }
 
 std::string RowCheck::Amounts() const {
-  for (int i : amounts_) {
+  for (const auto& [i, name] : amounts_) {
     try {
       if (Infinite(rs_.field_value(i)))
-        return std::string(Bare(rs_.field_name(i))) + " holds " + Shown(rs_.field_value(i)) +
-               ", which is not an amount";
+        return std::string(name) + " holds " + Shown(rs_.field_value(i)) + ", which is not an amount";
     } catch (const Error& e) {
       return e.what();  // a value the source cannot hand over as a number
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "velaccap/layers.h"
@@ -38,7 +39,7 @@ class RowCheck {
   const RowRule& rule_;
   const SourceRecordset& rs_;
   mutable int indexes_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
-  mutable std::vector<int> amounts_;
+  mutable std::vector<std::pair<int, std::string_view>> amounts_;  // index, name as the rules spell it
   mutable bool amounts_found_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -53,8 +54,9 @@ struct Rows {
       if (table == "Ap_CancelNo") return "cFlag " + Shown(value("cFlag")) + ", cType " + Shown(value("cType"));
       for (int i = 0; i < current->field_count(); ++i) {
         const std::string& name = current->field_name(i);
-        if (EqualNoCase(name, "Auto_ID") || (table == "Ap_Note_Sub" && EqualNoCase(name, "ID")))
-          return RowKey(name, current->field_value(i));
+        // Named as the rules name it, whatever the letter case of the source.
+        if (table == "Ap_Note_Sub" ? EqualNoCase(name, "ID") : EqualNoCase(name, "Auto_ID"))
+          return RowKey(table == "Ap_Note_Sub" ? "ID" : "Auto_ID", current->field_value(i));
       }
       // A table without an id column: the row's first column.
       if (current->field_count() > 0) return RowKey(current->field_name(0), current->field_value(0));
@@ -249,6 +251,13 @@ TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
       outcome.key = rows.failed_set ? rows.failed : rows.abandoned;
     }
   }
+  if (outcome.ok) {
+    try {
+      outcome.differences = reconcile::Reconcile(source, *copy, std::nullopt).differences;
+    } catch (const std::exception& e) {
+      outcome.proof_error = e.what();
+    }
+  }
   copy->Rollback();
   return outcome;
 }
@@ -264,7 +273,32 @@ void ApplyTrial(const TrialOutcome& trial, std::vector<Problem>* problems) {
     p.severity = Problem::Severity::kWarning;
     p.reason += p.after_run ? " (the trial run stops earlier)" : " (the trial run shows the target accepts it)";
   }
-  if (trial.ok) return;
+  if (trial.ok) {
+    // Migrate reconciles before it commits: a target that does not balance
+    // stops it there, foreseen by a rule or not.
+    bool foreseen = false;
+    for (const Problem& p : *problems) foreseen = foreseen || (p.severity == Problem::Severity::kError && p.after_run);
+    auto step_of = [](const std::string& table) {
+      for (const Step& s : StepTable())
+        if (table == s.table) return s.number;
+      return 21;
+    };
+    if (!trial.proof_error.empty())
+      problems->push_back({Problem::Severity::kError, 21, "", "",
+                           "after the trial run on a copy of the target, " + trial.proof_error +
+                               "; migrate stops there and rolls back",
+                           true});
+    else if (!foreseen)
+      for (const reconcile::Difference& d : trial.differences)
+        problems->push_back({Problem::Severity::kError, step_of(d.table), d.table, "",
+                             "after the trial run on a copy of the target, " + d.what + " does not reconcile: source " +
+                                 d.source + ", target " + d.target +
+                                 "; migrate stops there (exit 3; with --no-verify the run completes)",
+                             true});
+    std::stable_sort(problems->begin(), problems->end(),
+                     [](const Problem& a, const Problem& b) { return a.step < b.step; });
+    return;
+  }
   // The first error left is where the rules say the run stops.
   auto first = problems->end();
   for (auto it = problems->begin(); it != problems->end(); ++it)

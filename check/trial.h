@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "reconcile/reconcile.h"
 #include "velaccap/dbaccess.h"
 
 namespace velaccap::check {
@@ -19,6 +20,10 @@ struct TrialOutcome {
   std::string table;   // its table
   std::string key;     // the source row it was on, named as the rules name rows
   std::string error;   // the run's ErrDescription
+  // A run that went through is reconciled on the copy, as migrate does
+  // before it commits: what does not balance, or why the proof could not run.
+  std::vector<reconcile::Difference> differences;
+  std::string proof_error;
 };
 
 // Copies the SQLite file `target_path` into a temporary file (in the system's

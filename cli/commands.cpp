@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
@@ -26,7 +27,9 @@
 #include "cli/version.h"
 #include "dbaccess/odbc_connection_string.h"
 #include "progress/run_report.h"
+#include "reconcile/json.h"
 #include "reconcile/reconcile.h"
+#include "run/verify.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/fault.h"
 #include "velaccap/open.h"
@@ -117,15 +120,6 @@ std::string ConnectName(const std::string& target, const std::string& password) 
   return std::string(kOdbc) + AddOdbcPassword(std::string_view(target).substr(kOdbc.size()), password);
 }
 
-nlohmann::json ReconciliationJson(const reconcile::Result& proof) {
-  nlohmann::json rec;
-  rec["ok"] = proof.ok();
-  rec["checked"] = proof.checked;
-  rec["differences"] = nlohmann::json::array();
-  for (const reconcile::Difference& d : proof.differences)
-    rec["differences"].push_back({{"table", d.table}, {"what", d.what}, {"source", d.source}, {"target", d.target}});
-  return rec;
-}
 
 }  // namespace
 
@@ -264,8 +258,8 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     if (ok && options.verify && SignalWatch::Received() == 0 && !(options.cancel && options.cancel->load())) {
       try {
         proof = reconcile::Reconcile(*source, *target,
-                                     {report_holder->added_into(progress::Family::kSales),
-                                      report_holder->added_into(progress::Family::kPurchase)});
+                                     reconcile::RunCounts{report_holder->added_into(progress::Family::kSales),
+                                                          report_holder->added_into(progress::Family::kPurchase)});
       } catch (const std::exception& e) {
         ok = false;
         failure = e.what();
@@ -330,9 +324,13 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
   if (!options.quiet && succeeded) {
     report.PrintTable(out);
     // Each check is in the JSON summary; the differences go to stderr.
-    if (proof && proof->ok())
+    if (proof && proof->ok()) {
       out << "Reconciled with the source: " << Plural(static_cast<long long>(proof->checked.size()), "check", "checks")
           << ", no differences.\n";
+      if (!proof->not_compared.empty())
+        out << "Not compared: " << Plural(static_cast<long long>(proof->not_compared.size()), "column", "columns")
+            << " that one side lacks or does not declare a number (--summary lists them).\n";
+    }
     if (!out.flush()) {
       err << "apupgrade: " << kOutputLostText << " the closing table could not be written to the standard output\n";
       code = kOutputLost;
@@ -368,7 +366,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
                      : cancelled ? std::string("cancelled by the host")
                                  : failure;
     if (!outcome.empty()) doc["target_after"] = outcome;
-    if (proof) doc["reconciliation"] = ReconciliationJson(*proof);
+    if (proof) doc["reconciliation"] = reconcile::ToJson(*proof);
     if (options.summary_json) *options.summary_json = doc;
   }
   if (summary_file) {
@@ -410,6 +408,38 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   else
     check::PrintProblems(out, problems);
   return check::FirstError(problems) ? 1 : 0;
+}
+
+int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream& err) {
+  if (IsFileTarget(options.target)) {
+    try {
+      RefuseSameDatabase(options.source, options.target);
+    } catch (const std::exception& e) {
+      err << "apupgrade: " << e.what() << '\n';
+      return 2;
+    }
+  }
+  const run::VerifyOutcome v = run::Verify(options.source, ConnectName(options.target, options.odbc_password),
+                                                       run::VerifyOptions{options.wait_seconds});
+  if (options.json) {
+    nlohmann::json doc{{"source", options.source},
+                       {"target", DisplayName(options.target)},
+                       {"status", v.code == 0 ? "reconciled" : v.code == 3 ? "differences" : v.code == 2 ? "refused" : "not proven"},
+                       {"exit_code", v.code}};
+    if (!v.error.empty()) doc["error"] = v.error;
+    if (v.result) doc["reconciliation"] = reconcile::ToJson(*v.result);
+    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  } else if (v.result) {
+    reconcile::PrintResult(out, *v.result);
+  }
+  if (!v.error.empty()) {
+    std::istringstream lines(v.error);
+    for (std::string line; std::getline(lines, line);) err << "apupgrade: " << line << '\n';
+    if (v.code == run::VerifyOutcome::kNotRun) err << "apupgrade: the target is not proven to reconcile\n";
+  } else if (v.code == run::VerifyOutcome::kDifferences) {
+    err << "apupgrade: the target does not reconcile with the source\n";
+  }
+  return v.code;
 }
 
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err) {
@@ -591,6 +621,28 @@ int Main(int argc, char** argv) {
             "  0  migrate would run to its end (warnings may be listed)\n"
             "  1  migrate would stop: the first error is where\n"
             "  2  a database cannot be used at all; bad usage\n");
+
+  VerifyCommandOptions verify_options;
+  bool verify_prompt = false;
+  CLI::App* v = add("verify",
+                    "Reconcile TARGET with SOURCE after a migration, before the books are used; read both, write "
+                    "nothing",
+                    [&] {
+                      if (!TakePassword(verify_options.target, verify_prompt, &verify_options.odbc_password))
+                        return 2;
+                      return Verify(verify_options, std::cout, std::cerr);
+                    });
+  Positional(v, "SOURCE", verify_options.source, kSourceHelp);
+  Positional(v, "TARGET", verify_options.target, kTargetHelp);
+  v->add_flag("--json", verify_options.json, "Write the reconciliation as JSON");
+  AddWaitOption(v, &verify_options.wait_seconds);
+  AddPasswordPrompt(v, &verify_prompt);
+  v->footer("Example:\n  apupgrade verify ledger812.db ledger820.db\n\n"
+            "Exit codes:\n"
+            "  0  the target reconciles with the source\n"
+            "  1  a check could not run: the target is not proven\n"
+            "  2  a database cannot be used at all; bad usage\n"
+            "  3  the target does not reconcile: the differences are listed\n");
 
   std::string new_target;
   bool new_target_quiet = false;

@@ -79,6 +79,20 @@ struct CheckOptions {
 // migrate would run to its end, 1 when it would stop, 2 when a database
 // cannot be used at all.
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& err);
+struct VerifyCommandOptions {
+  std::string source;
+  std::string target;
+  bool json = false;
+  int wait_seconds = 5;
+  std::string odbc_password;  // as MigrateOptions::odbc_password
+};
+
+// The reconciliation alone, on a source and a target migrated earlier; reads
+// both, writes nothing: exit 0 when the target reconciles, 3 with the
+// differences listed, 1 when a check could not run, 2 when a database
+// cannot be used.
+int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream& err);
+
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err);
 int Sample(const std::string& path, long long lines, std::uint64_t seed, std::ostream& out,
            std::ostream& err);

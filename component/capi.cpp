@@ -11,6 +11,8 @@
 
 #include "cli/commands.h"
 #include "progress/run_report.h"
+#include "reconcile/json.h"
+#include "run/verify.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/open.h"
 #include "velaccap/version.h"
@@ -211,6 +213,42 @@ VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, co
     obj->summary = summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   }
   return code;
+}
+
+VELACCAP_EXPORT int VelAccAP_Verify(VelAccAPObject* obj, const char* source, const char* target) {
+  if (!obj) return VELACCAP_BAD_CALL;
+  obj->description.clear();
+  obj->summary.clear();
+  if (!source || !target) {
+    obj->description = !source ? "no source named" : "no target named";
+    return VELACCAP_BAD_CALL;
+  }
+  try {
+    const velaccap::run::VerifyOutcome v = velaccap::run::Verify(source, target);
+    using Code = velaccap::run::VerifyOutcome;
+    const int code = v.code == Code::kReconciled    ? VELACCAP_OK
+                     : v.code == Code::kDifferences ? VELACCAP_MISMATCH
+                     : v.code == Code::kRefused     ? VELACCAP_REFUSED
+                                                    : VELACCAP_FAILED;
+    nlohmann::json doc{{"status", code == VELACCAP_OK         ? "reconciled"
+                                  : code == VELACCAP_MISMATCH ? "differences"
+                                  : code == VELACCAP_REFUSED  ? "refused"
+                                                              : "not proven"},
+                       {"result", code}};
+    if (!v.error.empty()) doc["error"] = v.error;
+    if (v.result) {
+      doc["reconciliation"] = velaccap::reconcile::ToJson(*v.result);
+    }
+    obj->summary = doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (code == VELACCAP_MISMATCH) obj->description = "the target does not reconcile with the source";
+    else if (code != VELACCAP_OK) obj->description = v.error;
+    return code;
+  } catch (const std::exception& e) {
+    obj->description = e.what();
+  } catch (...) {
+    obj->description = "Unknown error";
+  }
+  return VELACCAP_FAILED;
 }
 
 VELACCAP_EXPORT const char* VelAccAP_Summary(VelAccAPObject* obj) { return obj ? obj->summary.c_str() : ""; }

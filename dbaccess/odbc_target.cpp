@@ -422,6 +422,24 @@ Value ReadValue(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col, const ResultC
   }
 }
 
+// The kind of value an SQL type holds, as the recordsets report it.
+ColumnType TypeOfSql(SQLSMALLINT type) {
+  switch (type) {
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT:
+    case SQL_DECIMAL: case SQL_NUMERIC: case SQL_REAL: case SQL_FLOAT: case SQL_DOUBLE:
+      return ColumnType::kNumber;
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR:
+    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+      return ColumnType::kText;
+    case SQL_DATE: case SQL_TIME: case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP:
+      return ColumnType::kDateTime;
+    case SQL_BIT: return ColumnType::kYesNo;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return ColumnType::kBinary;
+    default: return ColumnType::kUnknown;
+  }
+}
+
 // A column of a table, as the catalog describes it.
 struct TableColumn {
   std::string name;
@@ -910,6 +928,13 @@ class OdbcRecordset : public RecordsetBase {
       throw;
     }
     empty_ = at_end_;
+  }
+
+  ColumnType field_type(int index) const override {
+    RequireOpen();
+    RequireIndex(index, names().size());
+    const auto i = static_cast<std::size_t>(index);
+    return TypeOfSql(mode_ == Mode::Result ? result_columns_[i].type : table_columns_[i].type);
   }
 
   // A table recordset reads no rows, so it stands on none of them.

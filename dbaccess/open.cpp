@@ -1,11 +1,14 @@
 #include "velaccap/open.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "dbaccess/ascii.h"
 
 #include "dbaccess/mdb.h"
 #include "dbaccess/odbc.h"
+#include "dbaccess/odbc_connection_string.h"
+#include "dbaccess/odbc_database_file.h"
 #include "dbaccess/sqlite.h"
 
 namespace velaccap {
@@ -27,7 +30,16 @@ std::unique_ptr<SourceDatabase> OpenSource(const std::string& name, const OpenOp
 }
 
 std::unique_ptr<TargetConnection> OpenTarget(const std::string& name, const OpenOptions& options) {
-  if (name.starts_with(kOdbc)) return OpenOdbcTarget(name.substr(kOdbc.size()));
+  if (name.starts_with(kOdbc)) {
+    const std::string cs = name.substr(kOdbc.size());
+    if (const std::optional<std::string> file = OdbcDatabaseFile(cs)) {
+      std::error_code ec;
+      if (!std::filesystem::exists(*file, ec))
+        throw InputError("TARGET " + std::string(kOdbc) + MaskOdbcPasswords(cs) + ": its database file " + *file +
+                         " does not exist (the driver would create an empty one)");
+    }
+    return OpenOdbcTarget(cs);
+  }
   return OpenSqliteTarget(name, options);
 }
 

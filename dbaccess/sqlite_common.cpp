@@ -161,6 +161,19 @@ Family FamilyOf(const char* decl) {
   return Family::Storage;
 }
 
+ColumnType TypeOf(Family family) {
+  switch (family) {
+    case Family::Integer:
+    case Family::Real:
+    case Family::Numeric: return ColumnType::kNumber;
+    case Family::Text: return ColumnType::kText;
+    case Family::DateTime: return ColumnType::kDateTime;
+    case Family::YesNo: return ColumnType::kYesNo;
+    case Family::Storage: break;
+  }
+  return ColumnType::kUnknown;
+}
+
 std::vector<Family> Families(sqlite3_stmt* st) {
   std::vector<Family> out(sqlite3_column_count(st));
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = FamilyOf(sqlite3_column_decltype(st, static_cast<int>(i)));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dbaccess/ascii.h"
+#include "velaccap/dbaccess.h"
 #include "velaccap/open.h"
 #include "velaccap/value.h"
 
@@ -62,6 +63,9 @@ Family FamilyOf(const char* decltype_text);
 // Reads column `i` of the current row of `st` into *slot, reusing the
 // slot's text buffer when it already holds text.
 void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot);
+
+// The kind of value a family stands for, as the recordsets report it.
+ColumnType TypeOf(Family family);
 
 // The families of every column of a prepared statement.
 std::vector<Family> Families(sqlite3_stmt* st);

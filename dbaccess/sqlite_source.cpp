@@ -68,6 +68,11 @@ class SqliteSourceRecordset : public SourceRecordset {
     throw Error("Item not found in this collection: " + std::string(name));
   }
 
+  ColumnType field_type(int index) const override {
+    CheckIndex(index);
+    return TypeOf(families_[index]);
+  }
+
   const Value& field_value(int index) const override {
     CheckOpen();
     if (eof_) throw Error("No current record.");

@@ -58,13 +58,15 @@ class SqliteTargetRecordset : public RecordsetBase {
   void OpenTable() override {
     RequireClosed();
     unsent_->Send();
-    Stmt info = Prepare(db_.get(), "SELECT name FROM pragma_table_info(?1)");
+    Stmt info = Prepare(db_.get(), "SELECT name, type FROM pragma_table_info(?1)");
     sqlite3_bind_text(info.get(), 1, source_.data(), static_cast<int>(source_.size()), SQLITE_STATIC);
     Reset();
     std::vector<std::string> names;
     int rc;
-    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW)
+    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
       names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)));
+      table_types_.push_back(TypeOf(FamilyOf(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1)))));
+    }
     if (rc != SQLITE_DONE) ThrowLast(db_.get());
     if (names.empty()) throw Error("no such table: " + source_);
     row_.assign(names.size(), Value());
@@ -97,6 +99,12 @@ class SqliteTargetRecordset : public RecordsetBase {
       throw;
     }
     bof_ = eof_;
+  }
+
+  ColumnType field_type(int index) const override {
+    RequireOpen();
+    RequireIndex(index, row_.size());
+    return mode_ == Mode::Result ? TypeOf(columns_->families[index]) : table_types_[index];
   }
 
   bool bof() const override { return mode_ == Mode::Result ? bof_ : false; }
@@ -174,6 +182,7 @@ class SqliteTargetRecordset : public RecordsetBase {
     mode_ = Mode::Closed;
     ClearNames();
     columns_.reset();
+    table_types_.clear();
     read_.clear();
     row_.clear();
     set_.clear();
@@ -238,6 +247,7 @@ class SqliteTargetRecordset : public RecordsetBase {
   Connection db_;
   std::shared_ptr<ShapeCache> shapes_;
   std::shared_ptr<const ResultColumns> columns_;  // of the open result
+  std::vector<ColumnType> table_types_;           // of the open table
   mutable std::vector<Value> row_;  // the current result row as read so far, or the pending row
   // The result row whose value each slot of row_ holds; row_number_ is the
   // current one. Mutable: reading a column on demand changes no state seen.
@@ -354,8 +364,8 @@ namespace sqlite_internal {
 
 std::unique_ptr<TargetConnection> OpenSqliteTargetWithShapes(const std::string& path, std::size_t capacity,
                                                              const OpenOptions& options) {
-  return std::make_unique<SqliteTarget>(OpenExisting(path, SQLITE_OPEN_READWRITE, "target", options), capacity, path,
-                                        options);
+  const int flags = options.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  return std::make_unique<SqliteTarget>(OpenExisting(path, flags, "target", options), capacity, path, options);
 }
 
 }  // namespace sqlite_internal

@@ -115,7 +115,7 @@ TEST(CliUsage, VersionHelpAndUsageErrors) {
   EXPECT_EQ(none.code, 2);
   EXPECT_EQ(none.out, "");
   EXPECT_TRUE(none.err.starts_with(help.out)) << none.err;
-  EXPECT_TRUE(none.err.ends_with("\napupgrade: a command is required: migrate, check, new-target, sample, batch, batch-report\n"
+  EXPECT_TRUE(none.err.ends_with("\napupgrade: a command is required: migrate, check, verify, new-target, sample, batch, batch-report\n"
                                  "apupgrade: see 'apupgrade --help'\n"))
       << none.err;
 

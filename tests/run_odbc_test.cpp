@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -237,3 +238,25 @@ TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBef
 }
 
 }  // namespace
+
+// A SQLite ODBC target whose file is missing is refused before connecting:
+// the driver would create it, and check and verify write nothing, ever.
+TEST(RunOverOdbc, AMissingDatabaseFileIsRefusedNotCreated) {
+  testsupport::TempDir dir;
+  velaccap::cli::SampleOptions options;
+  options.lines = 100;
+  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  std::filesystem::create_directory(dir.file("odbc"));
+  const std::string env = testsupport::TracedOdbcDriverList(dir.file("odbc"), "");
+  std::ofstream(dir.file("odbc/odbc.ini")) << "[ledger820]\nDriver=VelSQLite3\nDatabase=" << dir.file("dsn.db")
+                                           << "\n";
+  for (const std::string target : {"'odbc:DRIVER={VelSQLite3};Database=missing.db'", "'odbc:DSN=ledger820'"}) {
+    for (const char* command : {"check", "verify", "migrate"}) {
+      const testsupport::Result r = testsupport::RunTool(dir.path(), std::string(command) + " sample.db " + target, env);
+      EXPECT_EQ(r.code, 2) << command << " " << target << "\n" << r.err;
+      EXPECT_NE(r.err.find(" does not exist (the driver would create an empty one)"), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing.db")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("dsn.db")));
+}

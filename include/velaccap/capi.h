@@ -100,6 +100,20 @@ int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, const char* target
    on obj; empty before the first run. */
 const char* VelAccAP_Summary(VelAccAPObject* obj);
 
+/* ---- Proof after the fact ---- */
+
+/* Reconciles target with source after a migration made earlier (by
+   VelAccAP_Migrate, or by a host that ran the component itself), before the
+   books of the 8.20 set are used. Reads both databases, writes nothing.
+   Returns VELACCAP_OK when the target reconciles, VELACCAP_MISMATCH with the
+   differences in the summary, VELACCAP_REFUSED when a database cannot be
+   used, VELACCAP_FAILED when a check could not run (the target is then not
+   proven), VELACCAP_BAD_CALL for a NULL argument. VelAccAP_ErrDescription
+   tells why unless VELACCAP_OK; VelAccAP_Summary gives the reconciliation
+   as JSON ("status", "result", "reconciliation" with "checked",
+   "differences" and "not_compared"). */
+int VelAccAP_Verify(VelAccAPObject* obj, const char* source, const char* target);
+
 /* Asks the run in progress on obj to stop at its next database operation;
    it then ends as VELACCAP_CANCELLED, rolled back. Safe to call from any
    thread while VelAccAP_Migrate runs on another; a call while no run is in

@@ -16,6 +16,10 @@
 
 namespace velaccap {
 
+// The kind of value a column is declared to hold, as the database describes
+// it; kUnknown where it declares none (an expression, an untyped column).
+enum class ColumnType { kUnknown, kNumber, kText, kDateTime, kYesNo, kBinary };
+
 // ---------------------------------------------------------------- source side
 
 // The rows of one query on the source, read forward one at a time.
@@ -36,6 +40,9 @@ class SourceRecordset {
   // Index of the column named `name`, compared without regard to letter
   // case; "Table.Column" finds a column of that table. Throws when absent.
   virtual int field_index(std::string_view name) const = 0;
+
+  // Declared kind of column `index`.
+  virtual ColumnType field_type(int index) const = 0;
 
   // Value of column `index` in the current row. Throws at end of file.
   virtual const Value& field_value(int index) const = 0;
@@ -99,6 +106,9 @@ class TargetRecordset {
   virtual int field_count() const = 0;
   virtual const std::string& field_name(int index) const = 0;
   virtual int field_index(std::string_view name) const = 0;
+
+  // Declared kind of column `index` of the open table or result.
+  virtual ColumnType field_type(int index) const = 0;
 
   // A result's current row, or the pending new row of a table recordset
   // (Null for a column not set yet). Fails on an empty result.

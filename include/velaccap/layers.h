@@ -18,6 +18,7 @@ class SourceRecordsetLayer : public SourceRecordset {
   int field_count() const override { return inner_->field_count(); }
   const std::string& field_name(int index) const override { return inner_->field_name(index); }
   int field_index(std::string_view name) const override { return inner_->field_index(name); }
+  ColumnType field_type(int index) const override { return inner_->field_type(index); }
   const Value& field_value(int index) const override { return inner_->field_value(index); }
   using SourceRecordset::field_value;
   void move_next() override { inner_->move_next(); }
@@ -58,6 +59,7 @@ class TargetRecordsetLayer : public TargetRecordset {
   int field_count() const override { return inner_->field_count(); }
   const std::string& field_name(int index) const override { return inner_->field_name(index); }
   int field_index(std::string_view name) const override { return inner_->field_index(name); }
+  ColumnType field_type(int index) const override { return inner_->field_type(index); }
   Value field_value(int index) const override { return inner_->field_value(index); }
   using TargetRecordset::field_value;
   void move_next() override { inner_->move_next(); }

@@ -29,6 +29,9 @@ struct OpenOptions {
   // writes them together. With 1 each row is written when it is saved, so a
   // failing row fails at once: what a run that names the failing row needs.
   std::size_t batch_rows = 1000;
+  // Open the target only to read it (check, verify): a SQLite file with the
+  // engine's read-only flag, so that nothing, not even a journal, is written.
+  bool read_only = false;
   // Asked while another program's lock is waited on: true ends the wait at
   // once (the open then fails as at the wait's end).
   bool (*interrupted)() = nullptr;
@@ -40,7 +43,8 @@ struct OpenOptions {
 std::unique_ptr<SourceDatabase> OpenSource(const std::string& name, const OpenOptions& options = {});
 
 // A target named as "odbc:<connection string>", otherwise a SQLite file that
-// must already exist. Its BeginTransaction takes the write lock at once and
+// must already exist. A connection string whose driver makes files (SQLite's)
+// must name one that exists: connecting would otherwise create it. Its BeginTransaction takes the write lock at once and
 // proves the file can be written; a file that another program holds locked
 // past options.wait_ms, or that cannot be written, is an InputError.
 std::unique_ptr<TargetConnection> OpenTarget(const std::string& name, const OpenOptions& options = {});
