@@ -67,8 +67,9 @@ struct CsvRows {
 std::string Unprintable(const Set& set) {
   std::string bad;
   for (auto [col, text] : {std::pair{"name", &set.name}, {"source", &set.source}, {"target", &set.target}}) {
-    const bool control = std::any_of(text->begin(), text->end(), [&](char c) {
-      return c == '\0' || (&set.name == text && (static_cast<unsigned char>(c) < 0x20 || c == 0x7f));
+    const bool name = text == &set.name;
+    const bool control = std::any_of(text->begin(), text->end(), [name](char c) {
+      return c == '\0' || (name && (static_cast<unsigned char>(c) < 0x20 || c == 0x7f));
     });
     if (control) bad += std::string(bad.empty() ? "" : ", ") + col;
   }
