@@ -364,6 +364,23 @@ Value ReadText(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col) {
   return Value::Text(ToUtf8(text.data(), text.size()));
 }
 
+// Reads column `col` (1-based) of the current row as bytes.
+Value ReadBytes(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col) {
+  std::string bytes;
+  char buf[8192];
+  for (;;) {
+    SQLLEN ind = 0;
+    SQLRETURN rc = SQLGetData(stmt, col, SQL_C_BINARY, buf, sizeof buf, &ind);
+    if (rc == SQL_NO_DATA) break;  // every part has been read
+    link.Check(rc, SQL_HANDLE_STMT, stmt);
+    if (ind == SQL_NULL_DATA) return Value();
+    const SQLLEN n = (ind == SQL_NO_TOTAL || ind > static_cast<SQLLEN>(sizeof buf)) ? sizeof buf : ind;
+    bytes.append(buf, static_cast<std::size_t>(n));
+    if (rc == SQL_SUCCESS) break;
+  }
+  return Value::Binary(std::move(bytes));
+}
+
 // A column of a result: its name and how its values are read.
 struct ResultColumn {
   std::string name;
@@ -417,6 +434,10 @@ Value ReadValue(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col, const ResultC
       return Value::Date(DateTime{ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second,
                                   static_cast<int>(ts.fraction / 1000)});
     }
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return ReadBytes(link, stmt, col);
     default:
       return ReadText(link, stmt, col);
   }
@@ -512,6 +533,9 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
       } else if (kind == Kind::DateText) {
         scratch_narrow_[k] = FormatDateTime(v.date());
         units = scratch_narrow_[k].size(), unit = 1;
+      } else if (kind == Kind::Bytes) {
+        units = v.binary().size(), unit = 1;
+        if (units > 8000) kind = Kind::LongBytes;
       }
       kinds_[k] = kind;
       if (!fits) continue;
@@ -565,11 +589,24 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
           Room(p.stamps)[r] = StampShape(Column(k)).Of(v.date());
           p.ind[r] = sizeof(SQL_TIMESTAMP_STRUCT);
           break;
+        case Kind::Bytes:
+        case Kind::LongBytes:
+          Room(p.blobs)[r] = v.binary();
+          p.longest = std::max(p.longest, p.blobs[r].size());
+          p.ind[r] = static_cast<SQLLEN>(p.blobs[r].size());
+          break;
       }
     }
     ++rows_;
     link_.Hold(shared_from_this());
-    if (rows_ == capacity_) Send();
+    // SQLite's driver takes the length of every binary element of an array
+    // from its first row, cutting longer ones: there, rows with bytes go one
+    // per execute.
+    const bool bytes_alone =
+        link_.sqlite() && std::any_of(kinds_.begin(), kinds_.begin() + static_cast<std::ptrdiff_t>(n), [](Kind k) {
+          return k == Kind::Bytes || k == Kind::LongBytes;
+        });
+    if (rows_ == capacity_ || bytes_alone) Send();
   }
 
   // Sends the rows held, in one execute. The rows are gone once tried: a
@@ -664,8 +701,9 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
  private:
   // How a parameter binds: a Null binds as any kind, and typed as the column
   // when the whole batch holds Null there. Text beyond 4000 characters is a
-  // kind of its own, as SQL Server wants the long type (nvarchar(max)) for it.
-  enum class Kind : unsigned char { Null, Integer, Real, YesNo, Text, LongText, DateText, Stamp };
+  // kind of its own, as SQL Server wants the long type (nvarchar(max)) for it;
+  // so are bytes beyond 8000 (varbinary(max)).
+  enum class Kind : unsigned char { Null, Integer, Real, YesNo, Text, LongText, DateText, Stamp, Bytes, LongBytes };
   enum class Guard : unsigned char { kNone, kSavepoint, kOwnTransaction };
   static constexpr SQLUSMALLINT kNoStatus = 0xFFFF;
   static constexpr const char* kSavepointName = "VelAccAP_Rows";
@@ -680,7 +718,8 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
     std::vector<SQL_TIMESTAMP_STRUCT> stamps;
     std::vector<WideText> texts;
     std::vector<std::string> dates;
-    std::size_t longest = 0;  // the longest text or date held, in characters
+    std::vector<std::string> blobs;
+    std::size_t longest = 0;  // the longest text or date held, in characters; bytes in bytes
     // Text and dates laid out at one stride, as an array binds them.
     std::vector<SQLWCHAR> wide_block;
     std::vector<char> narrow_block;
@@ -704,6 +743,8 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
         // native SQLite target writes, the stored value is the same on both
         // roads.
         return link_.sqlite() ? Kind::DateText : Kind::Stamp;
+      case Value::Type::Binary:
+        return Kind::Bytes;  // or long: Add() tells by its size
     }
     throw Error("unsupported value type");
   }
@@ -772,6 +813,16 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
         const StampShape shape(column);
         c_type = SQL_C_TYPE_TIMESTAMP, sql_type = SQL_TYPE_TIMESTAMP, size = shape.size, digits = shape.digits;
         data = p.stamps.data(), stride = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
+      }
+      case Kind::Bytes:
+      case Kind::LongBytes: {
+        const std::size_t units = std::max<std::size_t>(p.longest, 1);
+        if (p.narrow_block.size() < n * units) p.narrow_block.resize(n * units);
+        for (std::size_t r = 0; r < n; ++r)
+          if (p.ind[r] != SQL_NULL_DATA) std::copy(p.blobs[r].begin(), p.blobs[r].end(), &p.narrow_block[r * units]);
+        c_type = SQL_C_BINARY, sql_type = p.kind == Kind::LongBytes ? SQL_LONGVARBINARY : SQL_VARBINARY, size = units;
+        data = p.narrow_block.data(), stride = static_cast<SQLLEN>(units);
         break;
       }
     }

@@ -120,6 +120,7 @@ Family FamilyOf(const char* decl) {
   const std::string t = Upper(decl);
   std::string first = t.substr(0, t.find_first_of(" (\t"));
   if (first == "BIT" || Has(t, "BOOL") || Has(t, "YESNO") || Has(t, "LOGICAL")) return Family::YesNo;
+  if (Has(t, "BLOB") || Has(t, "BINARY") || Has(t, "IMAGE") || first == "OLE") return Family::Binary;
   if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "CLOB") || Has(t, "MEMO") || Has(t, "STRING"))
     return Family::Text;
   if (Has(t, "DATE") || Has(t, "TIME")) return Family::DateTime;
@@ -139,6 +140,7 @@ ColumnType TypeOf(Family family) {
     case Family::Text: return ColumnType::kText;
     case Family::DateTime: return ColumnType::kDateTime;
     case Family::YesNo: return ColumnType::kYesNo;
+    case Family::Binary: return ColumnType::kBinary;
     case Family::Storage: break;
   }
   return ColumnType::kUnknown;
@@ -174,7 +176,13 @@ void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot) {
     case SQLITE_FLOAT:
       *slot = Value::Real(sqlite3_value_double(value));
       return;
-    default: {  // text, or a blob passed on as its bytes
+    case SQLITE_BLOB: {
+      // Bytes stay bytes, whatever the column is declared to hold.
+      const char* p = static_cast<const char*>(sqlite3_value_blob(value));
+      *slot = Value::Binary(std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(value))));
+      return;
+    }
+    default: {  // text
       const char* p = static_cast<const char*>(sqlite3_value_blob(value));
       std::size_t n = static_cast<std::size_t>(sqlite3_value_bytes(value));
       if (!p) p = "";

@@ -89,6 +89,9 @@ struct RowsModule {
         sqlite3_result_text64(ctx, c->date_text, FormatDateTime(v.date(), c->date_text), SQLITE_TRANSIENT, SQLITE_UTF8);
         break;
       case Value::Type::YesNo: sqlite3_result_int(ctx, v.yes_no() ? 1 : 0); break;
+      case Value::Type::Binary:
+        sqlite3_result_blob64(ctx, v.binary().data(), v.binary().size(), SQLITE_STATIC);
+        break;
     }
     return SQLITE_OK;
   }
@@ -164,6 +167,9 @@ void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& r
                                  SQLITE_UTF8);
         break;
       case Value::Type::YesNo: rc = sqlite3_bind_int(st, param, v.yes_no() ? 1 : 0); break;
+      case Value::Type::Binary:
+        rc = sqlite3_bind_blob64(st, param, v.binary().data(), v.binary().size(), SQLITE_STATIC);
+        break;
     }
     if (rc != SQLITE_OK) {
       sqlite3_clear_bindings(st);

@@ -42,7 +42,8 @@ bool AsNumber(const Value& v, double* out) {
       auto [ptr, ec] = std::from_chars(begin, t.data() + t.size(), *out);
       return ec == std::errc() && ptr == t.data() + t.size() && !t.empty();
     }
-    case Value::Type::DateTime: return false;
+    case Value::Type::DateTime:
+    case Value::Type::Binary: return false;
   }
   return false;
 }
