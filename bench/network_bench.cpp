@@ -3,8 +3,9 @@
 // natively into SQLite, and through Debian's SQLite ODBC driver with a round
 // trip time simulated at the driver manager's boundary (odbc_round_trips.h)
 // of 0, 0.3 and 1 ms. Prints the round trips per 1000 source lines (invoice
-// lines) by step and kind, and the run's time at each round-trip time beside
-// the native run's. Each run goes in a child process of its own.
+// lines) by step and kind, the arrays of more than one row (a savepoint each
+// on SQL Server), and the run's time at each round-trip time beside the
+// native run's. Each run goes in a child process of its own.
 //
 //   velaccap_network_bench [--sizes 10000,100000] [--latencies 0,0.3,1] [--rounds 1] [--dir D]
 #include <sys/wait.h>
@@ -54,6 +55,7 @@ struct Report {
   double seconds = 0;
   double waited = 0;
   std::array<RoundTrips, kParts> trips{};
+  std::array<long long, kParts> arrays{};  // of more than one row
 };
 
 // Books the round trips counted since the last change of part to the part
@@ -66,6 +68,9 @@ class Ledger {
     const RoundTrips now = velaccap::bench::CountedRoundTrips();
     for (std::size_t k = 0; k < now.size(); ++k) report.trips[current_][k] += now[k] - last_[k];
     last_ = now;
+    const long long arrays = velaccap::bench::CountedArrays();
+    report.arrays[current_] += arrays - last_arrays_;
+    last_arrays_ = arrays;
     current_ = part;
   }
   Report report;
@@ -73,6 +78,7 @@ class Ledger {
  private:
   Part current_ = kBeginCommit;
   RoundTrips last_{};
+  long long last_arrays_ = 0;
 };
 
 class StepTarget : public velaccap::TargetConnectionLayer {
@@ -240,8 +246,9 @@ int main(int argc, char** argv) {
     std::printf("%lld invoice lines: round trips per 1000 source lines\n", lines);
     std::printf("  %-15s", "step");
     for (const char* k : velaccap::bench::kRoundTripKindNames) std::printf("  %11s", k);
-    std::printf("  %9s  %11s\n", "total", "round trips");
+    std::printf("  %9s  %11s  %16s\n", "total", "round trips", "arrays (>1 row)");
     RoundTrips all{};
+    long long arrays = 0;
     const double per = 1000.0 / static_cast<double>(lines);
     for (std::size_t p = 0; p < kParts; ++p) {
       std::printf("  %-15s", kPartNames[p]);
@@ -249,11 +256,13 @@ int main(int argc, char** argv) {
         std::printf("  %11.1f", static_cast<double>(counted.trips[p][k]) * per);
         all[k] += counted.trips[p][k];
       }
-      std::printf("  %9.1f  %11lld\n", static_cast<double>(Total(counted.trips[p])) * per, Total(counted.trips[p]));
+      std::printf("  %9.1f  %11lld  %16lld\n", static_cast<double>(Total(counted.trips[p])) * per,
+                  Total(counted.trips[p]), counted.arrays[p]);
+      arrays += counted.arrays[p];
     }
     std::printf("  %-15s", "total");
     for (long long k : all) std::printf("  %11.1f", static_cast<double>(k) * per);
-    std::printf("  %9.1f  %11lld\n", static_cast<double>(Total(all)) * per, Total(all));
+    std::printf("  %9.1f  %11lld  %16lld\n", static_cast<double>(Total(all)) * per, Total(all), arrays);
 
     const double base = Median(native);
     std::printf("  run time: native SQLite %.3f s\n", base);

@@ -23,7 +23,9 @@ std::chrono::steady_clock::duration g_waited{};
 struct CursorState {
   bool server = false;
   bool open = false;
+  SQLULEN paramset = 1;
 };
+long long g_arrays = 0;
 std::unordered_map<SQLHSTMT, CursorState>& Cursors() {
   static std::unordered_map<SQLHSTMT, CursorState> cursors;
   return cursors;
@@ -70,6 +72,8 @@ void Fetched(SQLHSTMT h) {
 }  // namespace
 
 RoundTrips CountedRoundTrips() { return g_counted; }
+
+long long CountedArrays() { return g_arrays; }
 
 void SetRoundTripTime(long long microseconds) {
   g_wait_ns = microseconds * 1000;
@@ -124,6 +128,7 @@ SQLRETURN __wrap_SQLExecDirectW(SQLHSTMT h, SQLWCHAR* text, SQLINTEGER n) {
 
 SQLRETURN __wrap_SQLExecute(SQLHSTMT h) {
   Trip(velaccap::bench::kExecute);
+  if (velaccap::bench::Cursors()[h].paramset > 1) ++velaccap::bench::g_arrays;
   const SQLRETURN rc = __real_SQLExecute(h);
   velaccap::bench::Executed(h, rc);
   return rc;
@@ -176,6 +181,7 @@ SQLRETURN __wrap_SQLTablesW(SQLHSTMT h, SQLWCHAR* c, SQLSMALLINT cn, SQLWCHAR* s
 SQLRETURN __wrap_SQLSetStmtAttr(SQLHSTMT h, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER n) {
   if (attribute == SQL_ATTR_CURSOR_TYPE)
     velaccap::bench::Cursors()[h].server = reinterpret_cast<SQLULEN>(value) != SQL_CURSOR_FORWARD_ONLY;
+  if (attribute == SQL_ATTR_PARAMSET_SIZE) velaccap::bench::Cursors()[h].paramset = reinterpret_cast<SQLULEN>(value);
   return __real_SQLSetStmtAttr(h, attribute, value, n);
 }
 

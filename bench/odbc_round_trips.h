@@ -14,7 +14,11 @@
 // - cursor: a fetch from a server cursor (any cursor type but forward-only)
 //   and closing one. A forward-only result comes with its execute: its
 //   fetches and its close cost nothing more.
-// The login is not counted.
+// The login is not counted. Besides, the executes of arrays of more than one
+// row are counted apart: SQL Server's drivers go on past a refused row of
+// an array, so there the backend sets a savepoint before each such array, one
+// round trip more that the SQLite driver, which stops at the row, is not
+// asked for.
 #pragma once
 
 #include <array>
@@ -31,6 +35,9 @@ using RoundTrips = std::array<long long, kRoundTripKinds>;
 
 // The round trips counted so far in this process.
 RoundTrips CountedRoundTrips();
+
+// The executes of arrays of more than one row so far.
+long long CountedArrays();
 
 // Each round trip from now on waits `microseconds` (0: none).
 void SetRoundTripTime(long long microseconds);
