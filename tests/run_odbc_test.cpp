@@ -253,4 +253,45 @@ TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBef
   }
 }
 
+TEST(RunOverOdbc, ARefusedLedgerRowHeldAcrossLookupsFailsAsTheNativeRunFails) {
+  // Two ledger rows that the target's index refuses together, the second
+  // some lookups after the first and followed by two rows that need a
+  // lookup: it waits among held rows while they run, and is refused when
+  // the rows are sent; the traces show where each run stopped.
+  testsupport::TempDir dir;
+  velaccap::cli::SampleOptions options;
+  options.lines = 3000;
+  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  for (int from : {300, 600}) {
+    testsupport::Exec(dir.file("sample.db"),
+                      "UPDATE Ap_Detail SET iBVID=-77, iPeriod=99 WHERE Auto_ID=(SELECT min(Auto_ID) FROM Ap_Detail d"
+                      " WHERE Auto_ID>=" + std::to_string(from) + " AND instr(cCoVouchID,' ')=0 AND (SELECT count(*)"
+                      " FROM Ap_Detail n WHERE n.Auto_ID IN (d.Auto_ID+1, d.Auto_ID+2) AND instr(n.cCoVouchID,' ')>1"
+                      " AND n.cInvCode<>'' AND n.cCoVouchType<>'')=2)");
+  }
+  velaccap::cli::CreateTarget(dir.file("fresh.db"));
+  testsupport::Exec(dir.file("fresh.db"), "CREATE UNIQUE INDEX Refuse ON Ap_Detail (iPeriod) WHERE iBVID=-77");
+
+  for (const char* flag : {"", " --no-atomic"}) {
+    for (const char* copy : {"native.db", "odbc.db"})
+      std::filesystem::copy_file(dir.file("fresh.db"), dir.file(copy),
+                                 std::filesystem::copy_options::overwrite_existing);
+    const testsupport::Result native =
+        testsupport::RunTool(dir.path(), std::string("migrate sample.db native.db --trace native.trace") + flag);
+    const testsupport::Result odbc = testsupport::RunTool(
+        dir.path(),
+        std::string("migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db' --trace odbc.trace") + flag);
+    EXPECT_EQ(native.code, 1) << native.err;
+    EXPECT_EQ(odbc.code, 1) << odbc.err;
+    EXPECT_NE(odbc.err.find("UNIQUE constraint failed: Ap_Detail.iPeriod"), std::string::npos) << odbc.err;
+    EXPECT_EQ(testsupport::Slurp(dir.file("odbc.trace")), testsupport::Slurp(dir.file("native.trace")));
+    for (const char* table : velaccap::cli::kTargetTables)
+      EXPECT_EQ(Contents(dir.file("odbc.db"), table), Contents(dir.file("native.db"), table)) << table << flag;
+    // With --no-atomic the rows before the refused one stay, none after it.
+    const std::string before = Query(dir.file("sample.db"), "SELECT count(*) FROM Ap_Detail WHERE Auto_ID<(SELECT "
+                                                            "max(Auto_ID) FROM Ap_Detail WHERE iBVID=-77)")[0][0];
+    EXPECT_EQ(Query(dir.file("odbc.db"), "SELECT count(*) FROM Ap_Detail")[0][0], *flag ? before : "0") << flag;
+  }
+}
+
 }  // namespace
