@@ -379,8 +379,8 @@ class Link {
   // True when `query` reads only ordinary tables other than the held rows'
   // table, and that table has no trigger: rows written into it could not
   // change what the query returns. Only inside a transaction, whose locks
-  // keep other sessions from changing those tables' definitions meanwhile,
-  // and only on engines whose catalog is asked here.
+  // on the tables it has written keep other sessions from changing their
+  // definitions meanwhile, and only on engines whose catalog is asked here.
   bool UnseenBy(const std::string& query);
   bool Plain(const std::string& table, bool no_triggers);
 };
