@@ -388,7 +388,8 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<check::Problem> problems;
   try {
     if (file_target) RefuseSameDatabase(options.source, options.target);
-    const OpenOptions open_options{options.wait_seconds * 1000, true};
+    OpenOptions open_options{options.wait_seconds * 1000, true};
+    open_options.read_only = true;  // the trial runs on a copy
     std::unique_ptr<SourceDatabase> source = OpenSource(options.source, open_options);
     std::unique_ptr<TargetConnection> target =
         OpenTarget(ConnectName(options.target, options.odbc_password), open_options);

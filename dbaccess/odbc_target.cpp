@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <map>
@@ -25,6 +26,7 @@
 #include "dbaccess/ascii.h"
 #include "dbaccess/dialect.h"
 #include "dbaccess/odbc_connection_string.h"
+#include "dbaccess/query_tables.h"
 #include "dbaccess/recordset_base.h"
 #include "velaccap/open.h"
 
@@ -153,6 +155,20 @@ constexpr std::size_t kBatchBytes = std::size_t{8} << 20;
 
 class RowBatch;
 
+// A query's result whose rows are still coming from the server. A driver
+// that serves one statement at a time (SQL Server's, without MARS) must have
+// read them all before another statement may run, so the result reads its
+// rest into memory when anything else needs the connection. Read forward
+// only, a result costs no round trip beyond its execute; a server cursor
+// would cost one per fetch and one to close.
+class StreamingResult {
+ public:
+  virtual void ReadRest() = 0;
+
+ protected:
+  ~StreamingResult() = default;
+};
+
 // The environment and connection handles, shared by the connection object
 // and every recordset it hands out, so a recordset outliving its connection
 // object still holds valid handles.
@@ -235,6 +251,7 @@ class Link {
   // Runs `text` on `stmt`. SQL_NO_DATA (a searched change that touched no
   // row) is a success.
   void ExecDirect(SQLHSTMT stmt, const std::string& text) const {
+    Use();
     SQLRETURN rc;
     if (wide_) {
       WideText w = ToWide(text);
@@ -247,6 +264,7 @@ class Link {
   }
 
   void Prepare(SQLHSTMT stmt, const std::string& text) const {
+    Use();
     SQLRETURN rc;
     if (wide_) {
       WideText w = ToWide(text);
@@ -287,6 +305,8 @@ class Link {
   bool sqlite() const { return sqlite_; }
 
   void SetAutocommit(bool on) {
+    Use();
+    plain_.clear();
     Check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
                             SQL_IS_UINTEGER),
@@ -306,9 +326,31 @@ class Link {
   }
   void SendUnsent();
   void DropUnsent();
+  // Sends the rows held before `query` runs, unless it certainly cannot see
+  // them (UnseenBy).
+  void SendUnsentBefore(const std::string& query);
+  // Forgets what the schema was found to be: a statement may change it.
+  void ForgetSchema() { plain_.clear(); }
+
+  // The result whose rows are still coming, if any; whatever else uses the
+  // connection first has it read them in.
+  void Stream(StreamingResult* result) const {
+    Use();
+    streaming_ = result;
+  }
+  void Unstream(const StreamingResult* result) const {
+    if (streaming_ == result) streaming_ = nullptr;
+  }
+  void Use() const {
+    if (!streaming_) return;
+    StreamingResult* result = streaming_;
+    streaming_ = nullptr;
+    result->ReadRest();
+  }
 
   void EndTransaction(SQLSMALLINT how) {
     if (!in_transaction_) throw Error("No transaction is active.");
+    Use();
     Check(SQLEndTran(SQL_HANDLE_DBC, dbc_, how), SQL_HANDLE_DBC, dbc_);
     SetAutocommit(true);
   }
@@ -329,6 +371,18 @@ class Link {
   std::size_t batch_rows_ = 1;
   bool goes_on_after_error_ = false;
   std::shared_ptr<RowBatch> unsent_;
+  mutable StreamingResult* streaming_ = nullptr;
+  // Verdicts of Plain() by table name in capitals, '+' when triggers were
+  // asked about; kept within a transaction until the next statement.
+  std::map<std::string, bool> plain_;
+
+  // True when `query` reads only ordinary tables other than the held rows'
+  // table, and that table has no trigger: rows written into it could not
+  // change what the query returns. Only inside a transaction, whose locks
+  // on the tables it has written keep other sessions from changing their
+  // definitions meanwhile, and only on engines whose catalog is asked here.
+  bool UnseenBy(const std::string& query);
+  bool Plain(const std::string& table, bool no_triggers);
 };
 
 // A statement handle, freed with its owner.
@@ -362,6 +416,23 @@ Value ReadText(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col) {
     if (rc == SQL_SUCCESS) break;
   }
   return Value::Text(ToUtf8(text.data(), text.size()));
+}
+
+// Reads column `col` (1-based) of the current row as bytes.
+Value ReadBytes(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col) {
+  std::string bytes;
+  char buf[8192];
+  for (;;) {
+    SQLLEN ind = 0;
+    SQLRETURN rc = SQLGetData(stmt, col, SQL_C_BINARY, buf, sizeof buf, &ind);
+    if (rc == SQL_NO_DATA) break;  // every part has been read
+    link.Check(rc, SQL_HANDLE_STMT, stmt);
+    if (ind == SQL_NULL_DATA) return Value();
+    const SQLLEN n = (ind == SQL_NO_TOTAL || ind > static_cast<SQLLEN>(sizeof buf)) ? sizeof buf : ind;
+    bytes.append(buf, static_cast<std::size_t>(n));
+    if (rc == SQL_SUCCESS) break;
+  }
+  return Value::Binary(std::move(bytes));
 }
 
 // A column of a result: its name and how its values are read.
@@ -417,6 +488,10 @@ Value ReadValue(const Link& link, SQLHSTMT stmt, SQLUSMALLINT col, const ResultC
       return Value::Date(DateTime{ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second,
                                   static_cast<int>(ts.fraction / 1000)});
     }
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return ReadBytes(link, stmt, col);
     default:
       return ReadText(link, stmt, col);
   }
@@ -486,12 +561,17 @@ struct StampShape {
 // as a row of its own would be.
 class RowBatch : public std::enable_shared_from_this<RowBatch> {
  public:
-  RowBatch(Link& link, std::vector<TableColumn> columns)
-      : link_(link), columns_(std::move(columns)), capacity_(link.batch_rows()), status_(capacity_) {}
+  RowBatch(Link& link, std::string table, std::vector<TableColumn> columns)
+      : link_(link),
+        table_(std::move(table)),
+        columns_(std::move(columns)),
+        capacity_(link.batch_rows()),
+        status_(capacity_) {}
   RowBatch(const RowBatch&) = delete;
   RowBatch& operator=(const RowBatch&) = delete;
 
   bool empty() const { return rows_ == 0; }
+  const std::string& table() const { return table_; }
 
   // Takes `row` (a value for each column of the table) for `insert`. A value
   // that cannot be bound fails here, before the row joins the batch.
@@ -512,6 +592,9 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
       } else if (kind == Kind::DateText) {
         scratch_narrow_[k] = FormatDateTime(v.date());
         units = scratch_narrow_[k].size(), unit = 1;
+      } else if (kind == Kind::Bytes) {
+        units = v.binary().size(), unit = 1;
+        if (units > 8000) kind = Kind::LongBytes;
       }
       kinds_[k] = kind;
       if (!fits) continue;
@@ -565,11 +648,24 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
           Room(p.stamps)[r] = StampShape(Column(k)).Of(v.date());
           p.ind[r] = sizeof(SQL_TIMESTAMP_STRUCT);
           break;
+        case Kind::Bytes:
+        case Kind::LongBytes:
+          Room(p.blobs)[r] = v.binary();
+          p.longest = std::max(p.longest, p.blobs[r].size());
+          p.ind[r] = static_cast<SQLLEN>(p.blobs[r].size());
+          break;
       }
     }
     ++rows_;
     link_.Hold(shared_from_this());
-    if (rows_ == capacity_) Send();
+    // SQLite's driver takes the length of every binary element of an array
+    // from its first row, cutting longer ones: there, rows with bytes go one
+    // per execute.
+    const bool bytes_alone =
+        link_.sqlite() && std::any_of(kinds_.begin(), kinds_.begin() + static_cast<std::ptrdiff_t>(n), [](Kind k) {
+          return k == Kind::Bytes || k == Kind::LongBytes;
+        });
+    if (rows_ == capacity_ || bytes_alone) Send();
   }
 
   // Sends the rows held, in one execute. The rows are gone once tried: a
@@ -584,6 +680,7 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
       ~Done() { batch->Clear(); }
     } done{this};
     const std::size_t n = rows_;
+    link_.Use();
     SQLHSTMT h = insert_->stmt.get();
     for (std::size_t k = 0; k < params_.size(); ++k) Bind(h, k, n);
     const bool arrays = capacity_ > 1;
@@ -664,8 +761,9 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
  private:
   // How a parameter binds: a Null binds as any kind, and typed as the column
   // when the whole batch holds Null there. Text beyond 4000 characters is a
-  // kind of its own, as SQL Server wants the long type (nvarchar(max)) for it.
-  enum class Kind : unsigned char { Null, Integer, Real, YesNo, Text, LongText, DateText, Stamp };
+  // kind of its own, as SQL Server wants the long type (nvarchar(max)) for it;
+  // so are bytes beyond 8000 (varbinary(max)).
+  enum class Kind : unsigned char { Null, Integer, Real, YesNo, Text, LongText, DateText, Stamp, Bytes, LongBytes };
   enum class Guard : unsigned char { kNone, kSavepoint, kOwnTransaction };
   static constexpr SQLUSMALLINT kNoStatus = 0xFFFF;
   static constexpr const char* kSavepointName = "VelAccAP_Rows";
@@ -680,7 +778,8 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
     std::vector<SQL_TIMESTAMP_STRUCT> stamps;
     std::vector<WideText> texts;
     std::vector<std::string> dates;
-    std::size_t longest = 0;  // the longest text or date held, in characters
+    std::vector<std::string> blobs;
+    std::size_t longest = 0;  // the longest text or date held, in characters; bytes in bytes
     // Text and dates laid out at one stride, as an array binds them.
     std::vector<SQLWCHAR> wide_block;
     std::vector<char> narrow_block;
@@ -704,6 +803,8 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
         // native SQLite target writes, the stored value is the same on both
         // roads.
         return link_.sqlite() ? Kind::DateText : Kind::Stamp;
+      case Value::Type::Binary:
+        return Kind::Bytes;  // or long: Add() tells by its size
     }
     throw Error("unsupported value type");
   }
@@ -774,6 +875,16 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
         data = p.stamps.data(), stride = sizeof(SQL_TIMESTAMP_STRUCT);
         break;
       }
+      case Kind::Bytes:
+      case Kind::LongBytes: {
+        const std::size_t units = std::max<std::size_t>(p.longest, 1);
+        if (p.narrow_block.size() < n * units) p.narrow_block.resize(n * units);
+        for (std::size_t r = 0; r < n; ++r)
+          if (p.ind[r] != SQL_NULL_DATA) std::copy(p.blobs[r].begin(), p.blobs[r].end(), &p.narrow_block[r * units]);
+        c_type = SQL_C_BINARY, sql_type = p.kind == Kind::LongBytes ? SQL_LONGVARBINARY : SQL_VARBINARY, size = units;
+        data = p.narrow_block.data(), stride = static_cast<SQLLEN>(units);
+        break;
+      }
     }
     link_.Check(SQLBindParameter(h, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, c_type, sql_type, size, digits,
                                  data, stride, p.ind.data()),
@@ -827,6 +938,7 @@ class RowBatch : public std::enable_shared_from_this<RowBatch> {
   }
 
   Link& link_;
+  const std::string table_;
   const std::vector<TableColumn> columns_;
   const std::size_t capacity_;
   std::shared_ptr<Insert> insert_;  // the insert of the rows held
@@ -871,14 +983,59 @@ void Link::DropUnsent() {
   batch->Clear();
 }
 
+void Link::SendUnsentBefore(const std::string& query) {
+  if (unsent_ && !UnseenBy(query)) SendUnsent();
+}
+
+bool Link::UnseenBy(const std::string& query) {
+  if (!in_transaction_ || !(sqlite_ || sql_server_)) return false;
+  const std::optional<std::vector<std::string>> tables = TablesReadBy(query);
+  if (!tables) return false;
+  const std::string held = unsent_->table();
+  if (!Plain(held, true)) return false;
+  for (const std::string& t : *tables)
+    if (EqualNoCase(t, held) || !Plain(t, false)) return false;
+  return true;
+}
+
+bool Link::Plain(const std::string& table, bool no_triggers) {
+  const std::string key = Upper(table) + (no_triggers ? "+" : "");
+  auto it = plain_.find(key);
+  if (it != plain_.end()) return it->second;
+  std::string sql;
+  if (sqlite_) {
+    sql = SqlitePlainTableQuery(table, no_triggers);
+  } else {
+    // The name as the session resolves it: a user table, not a view or a
+    // synonym, and with no trigger of any kind.
+    std::string name = "N'[";
+    for (char c : table) name += c == ']' ? std::string("]]") : c == '\'' ? std::string("''") : std::string(1, c);
+    name += "]'";
+    sql = "SELECT CASE WHEN EXISTS (SELECT 1 FROM sys.tables WHERE object_id=OBJECT_ID(" + name + "))";
+    if (no_triggers) sql += " AND NOT EXISTS (SELECT 1 FROM sys.triggers WHERE parent_id=OBJECT_ID(" + name + "))";
+    sql += " THEN 1 ELSE 0 END";
+  }
+  Statement stmt(*this);
+  SQLHSTMT h = stmt.get();
+  ExecDirect(h, sql);
+  Check(SQLFetch(h), SQL_HANDLE_STMT, h);
+  SQLINTEGER verdict = 0;
+  SQLLEN ind = 0;
+  Check(SQLGetData(h, 1, SQL_C_SLONG, &verdict, 0, &ind), SQL_HANDLE_STMT, h);
+  SQLFreeStmt(h, SQL_CLOSE);
+  const bool plain = ind != SQL_NULL_DATA && verdict == 1;
+  plain_.emplace(key, plain);
+  return plain;
+}
+
 using namespace recordset_internal;
 
 // The one recordset class: closed, a table open for adding rows, or a
 // read-only result. A closed recordset opens again in either mode.
-class OdbcRecordset : public RecordsetBase {
+class OdbcRecordset : public RecordsetBase, private StreamingResult {
  public:
   explicit OdbcRecordset(std::shared_ptr<Link> link) : link_(std::move(link)) {}
-  ~OdbcRecordset() override = default;
+  ~OdbcRecordset() override { link_->Unstream(this); }
 
   void OpenTable() override {
     RequireClosed();
@@ -887,24 +1044,18 @@ class OdbcRecordset : public RecordsetBase {
     std::vector<std::string> names;
     for (const TableColumn& c : table_columns_) names.push_back(c.name);
     SetNames(std::move(names));
-    batch_ = std::make_shared<RowBatch>(*link_, table_columns_);
+    batch_ = std::make_shared<RowBatch>(*link_, source_, table_columns_);
     has_pending_ = false;
     mode_ = Mode::Table;
   }
 
   void OpenQuery(const std::string& query) override {
     RequireClosed();
-    link_->SendUnsent();
+    // A query that cannot see the held rows leaves them held, so that a
+    // table's arrays are not cut by lookups in other tables.
+    link_->SendUnsentBefore(query);
     auto stmt = std::make_unique<Statement>(*link_);
     SQLHSTMT h = stmt->get();
-    if (link_->sql_server()) {
-      // A server cursor, so that statements can run on the connection while
-      // the result stays open (the merge pass updates before it reads).
-      link_->Check(SQLSetStmtAttr(h, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0),
-                   SQL_HANDLE_STMT, h);
-      link_->Check(SQLSetStmtAttr(h, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY), 0),
-                   SQL_HANDLE_STMT, h);
-    }
     link_->ExecDirect(h, link_->sql_server() ? query : AdaptDeleteStatement(query));
     SQLSMALLINT count = 0;
     link_->Check(SQLNumResultCols(h, &count), SQL_HANDLE_STMT, h);
@@ -920,6 +1071,10 @@ class OdbcRecordset : public RecordsetBase {
     SetNames(std::move(names));
     mode_ = Mode::Result;
     at_end_ = false;
+    rest_.clear();
+    rest_read_ = false;
+    rest_failure_.clear();
+    link_->Stream(this);
     // The first row is fetched now, so that an empty result is known at once.
     try {
       Fetch();
@@ -958,7 +1113,17 @@ class OdbcRecordset : public RecordsetBase {
     if (mode_ != Mode::Result || at_end_) throw Error(kNoCurrentRecord);
     // Rows saved meanwhile are on the table before the next row is read.
     link_->SendUnsent();
-    Fetch();
+    if (!rest_read_) {
+      Fetch();
+    } else if (!rest_.empty()) {
+      row_ = std::move(rest_.front());
+      rest_.pop_front();
+    } else if (!rest_failure_.empty()) {
+      throw Error(rest_failure_);
+    } else {
+      at_end_ = true;
+      row_.clear();
+    }
   }
 
   void AddNew() override {
@@ -997,9 +1162,11 @@ class OdbcRecordset : public RecordsetBase {
       }
       batch_.reset();
     }
+    link_->Unstream(this);
     result_.reset();
     result_columns_.clear();
     row_.clear();
+    rest_.clear();
     inserts_.clear();
     last_key_ = nullptr;
     last_insert_ = nullptr;
@@ -1051,22 +1218,45 @@ class OdbcRecordset : public RecordsetBase {
   }
 
   void Fetch() {
+    if (!ReadRow(&row_)) at_end_ = true;
+  }
+
+  // Reads the next row of the result into *row; false at its end, where the
+  // cursor is closed and the connection free.
+  bool ReadRow(std::vector<Value>* row) {
     SQLHSTMT h = result_->get();
     SQLRETURN rc = SQLFetch(h);
+    row->clear();
     if (rc == SQL_NO_DATA) {
-      at_end_ = true;
-      row_.clear();
-      return;
+      link_->Unstream(this);
+      SQLFreeStmt(h, SQL_CLOSE);
+      return false;
     }
     link_->Check(rc, SQL_HANDLE_STMT, h);
-    row_.clear();
     for (std::size_t i = 0; i < result_columns_.size(); ++i) {
-      row_.push_back(ReadValue(*link_, h, static_cast<SQLUSMALLINT>(i + 1), result_columns_[i]));
+      row->push_back(ReadValue(*link_, h, static_cast<SQLUSMALLINT>(i + 1), result_columns_[i]));
+    }
+    return true;
+  }
+
+  // The rows not read yet, into memory, before another statement runs. A
+  // failure is the statement's that needed the connection, and the result
+  // ends with it where the rows read so far end.
+  void ReadRest() override {
+    rest_read_ = true;
+    try {
+      std::vector<Value> row;
+      while (ReadRow(&row)) rest_.push_back(std::move(row));
+    } catch (const Error& e) {
+      rest_failure_ = e.what();
+      SQLFreeStmt(result_->get(), SQL_CLOSE);
+      throw;
     }
   }
 
   // The table's columns from the catalog, in their defined order.
   void ReadCatalog() {
+    link_->Use();
     Statement stmt(*link_);
     SQLHSTMT h = stmt.get();
     const std::string pattern = link_->Pattern(source_);
@@ -1158,6 +1348,10 @@ class OdbcRecordset : public RecordsetBase {
   std::vector<Value> row_;
   bool at_end_ = true;
   bool empty_ = true;
+  // The rows after the current one, once read in for another statement.
+  std::deque<std::vector<Value>> rest_;
+  bool rest_read_ = false;
+  std::string rest_failure_;
 
   // Table mode.
   std::vector<TableColumn> table_columns_;
@@ -1211,6 +1405,7 @@ class OdbcTarget : public TargetConnection {
   // are read through, so an error in them is not lost.
   long long Run(const std::string& statement) {
     link_->SendUnsent();
+    link_->ForgetSchema();
     SQLHSTMT h = exec_.get();
     const std::string text = link_->sql_server() ? statement : AdaptDeleteStatement(statement);
     link_->ExecDirect(h, text);

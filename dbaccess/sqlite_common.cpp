@@ -150,6 +150,7 @@ Family FamilyOf(const char* decl) {
   const std::string t = Upper(decl);
   std::string first = t.substr(0, t.find_first_of(" (\t"));
   if (first == "BIT" || Has(t, "BOOL") || Has(t, "YESNO") || Has(t, "LOGICAL")) return Family::YesNo;
+  if (Has(t, "BLOB") || Has(t, "BINARY") || Has(t, "IMAGE") || first == "OLE") return Family::Binary;
   if (Has(t, "CHAR") || Has(t, "TEXT") || Has(t, "CLOB") || Has(t, "MEMO") || Has(t, "STRING"))
     return Family::Text;
   if (Has(t, "DATE") || Has(t, "TIME")) return Family::DateTime;
@@ -169,6 +170,7 @@ ColumnType TypeOf(Family family) {
     case Family::Text: return ColumnType::kText;
     case Family::DateTime: return ColumnType::kDateTime;
     case Family::YesNo: return ColumnType::kYesNo;
+    case Family::Binary: return ColumnType::kBinary;
     case Family::Storage: break;
   }
   return ColumnType::kUnknown;
@@ -204,15 +206,15 @@ void ReadColumn(sqlite3_stmt* st, int i, Family family, Value* slot) {
     case SQLITE_FLOAT:
       *slot = Value::Real(sqlite3_value_double(value));
       return;
-    default: {  // text, or a blob passed on as its bytes
+    case SQLITE_BLOB: {
+      // Bytes stay bytes, whatever the column is declared to hold.
+      const char* p = static_cast<const char*>(sqlite3_value_blob(value));
+      *slot = Value::Binary(std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(value))));
+      return;
+    }
+    default: {  // text
       const char* p = static_cast<const char*>(sqlite3_value_blob(value));
       std::size_t n = static_cast<std::size_t>(sqlite3_value_bytes(value));
-      // Bytes are no number, whatever they spell; as text they would read
-      // as one where a statement or the target takes text for a number.
-      if (sqlite3_value_type(value) == SQLITE_BLOB &&
-          (family == Family::Integer || family == Family::Real || family == Family::Numeric))
-        throw Error(std::string("column ") + sqlite3_column_name(st, i) + " holds a blob of " + std::to_string(n) +
-                    " bytes where a number is expected");
       if (!p) p = "";
       DateTime dt;
       if (family == Family::DateTime && CanonicalDateTime(std::string_view(p, n), &dt)) {

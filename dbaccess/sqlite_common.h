@@ -55,7 +55,7 @@ Stmt Prepare(sqlite3* db, std::string_view sql, const char** tail = nullptr);
 
 // How the values of a result column are read. A declared type chooses the
 // family; a stored value that does not fit it passes as its storage class.
-enum class Family { Storage, Integer, Real, Numeric, Text, DateTime, YesNo };
+enum class Family { Storage, Integer, Real, Numeric, Text, DateTime, YesNo, Binary };
 
 // The family of a declared column type (NULL for an expression column).
 Family FamilyOf(const char* decltype_text);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dbaccess/ascii.h"
+#include "dbaccess/query_tables.h"
+
 namespace velaccap::sqlite_internal {
 
 namespace {
@@ -89,6 +92,9 @@ struct RowsModule {
         sqlite3_result_text64(ctx, c->date_text, FormatDateTime(v.date(), c->date_text), SQLITE_TRANSIENT, SQLITE_UTF8);
         break;
       case Value::Type::YesNo: sqlite3_result_int(ctx, v.yes_no() ? 1 : 0); break;
+      case Value::Type::Binary:
+        sqlite3_result_blob64(ctx, v.binary().data(), v.binary().size(), SQLITE_STATIC);
+        break;
     }
     return SQLITE_OK;
   }
@@ -164,6 +170,9 @@ void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& r
                                  SQLITE_UTF8);
         break;
       case Value::Type::YesNo: rc = sqlite3_bind_int(st, param, v.yes_no() ? 1 : 0); break;
+      case Value::Type::Binary:
+        rc = sqlite3_bind_blob64(st, param, v.binary().data(), v.binary().size(), SQLITE_STATIC);
+        break;
     }
     if (rc != SQLITE_OK) {
       sqlite3_clear_bindings(st);
@@ -202,6 +211,32 @@ void Unsent::Send() {
   if (!held_) return;
   const std::shared_ptr<SavedRows> rows = held_;  // alive while it sends
   rows->Send();
+}
+
+void Unsent::SendBefore(const std::string& query) {
+  if (held_ && !UnseenBy(query)) Send();
+}
+
+bool Unsent::UnseenBy(const std::string& query) {
+  if (sqlite3_get_autocommit(db_.get())) return false;
+  const std::optional<std::vector<std::string>> tables = TablesReadBy(query);
+  if (!tables) return false;
+  const std::string& held = held_->table();
+  if (!Plain(held, true)) return false;
+  for (const std::string& t : *tables)
+    if (EqualNoCase(t, held) || !Plain(t, false)) return false;
+  return true;
+}
+
+bool Unsent::Plain(const std::string& table, bool no_triggers) {
+  const std::string key = Upper(table) + (no_triggers ? "+" : "");
+  auto it = plain_.find(key);
+  if (it != plain_.end()) return it->second;
+  Stmt st = Prepare(db_.get(), SqlitePlainTableQuery(table, no_triggers));
+  if (sqlite3_step(st.get()) != SQLITE_ROW) ThrowLast(db_.get());
+  const bool plain = sqlite3_column_int(st.get(), 0) == 1;
+  plain_.emplace(key, plain);
+  return plain;
 }
 
 void Unsent::Drop() noexcept {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,11 @@ class Unsent {
   // Writes the held rows, if any; throws the engine's description of the
   // first row that fails.
   void Send();
+  // Writes the held rows before `query` runs, unless it certainly cannot see
+  // them (UnseenBy).
+  void SendBefore(const std::string& query);
+  // Forgets what the schema was found to be: a statement may change it.
+  void ForgetSchema() { plain_.clear(); }
   // Forgets the held rows: a rollback would undo them anyway.
   void Drop() noexcept;
 
@@ -58,8 +64,16 @@ class Unsent {
  private:
   friend class SavedRows;
   friend struct RowsModule;
+  // True when `query` reads only ordinary tables other than the held rows'
+  // table, and that table has no trigger: rows written into it could not
+  // change what the query returns. Only inside a transaction, where the
+  // verdicts on the schema are kept until the next statement.
+  bool UnseenBy(const std::string& query);
+  bool Plain(const std::string& table, bool no_triggers);
+
   Connection db_;  // first, so that it is released after the held rows' statements
   std::size_t batch_rows_;
+  std::map<std::string, bool> plain_;  // by table name in capitals, and '+' when triggers were asked about
   std::shared_ptr<SavedRows> held_;
   const SavedRows* feeding_ = nullptr;  // the batch whose insert is running
 };
@@ -68,7 +82,8 @@ class Unsent {
 class SavedRows : public std::enable_shared_from_this<SavedRows> {
  public:
   // `unsent` is the connection's; it outlives the rows it holds.
-  SavedRows(Connection db, Unsent* unsent) : db_(std::move(db)), unsent_(unsent) {}
+  SavedRows(Connection db, Unsent* unsent, std::string table)
+      : db_(std::move(db)), unsent_(unsent), table_(std::move(table)) {}
   SavedRows(const SavedRows&) = delete;
   SavedRows& operator=(const SavedRows&) = delete;
 
@@ -87,6 +102,7 @@ class SavedRows : public std::enable_shared_from_this<SavedRows> {
   void Clear() noexcept;
 
   std::size_t size() const { return count_; }
+  const std::string& table() const { return table_; }
   // The value of column `column` of the held insert in held row `row`.
   const Value& at(std::size_t row, std::size_t column) const { return rows_[row][insert_->positions[column]]; }
 
@@ -97,6 +113,7 @@ class SavedRows : public std::enable_shared_from_this<SavedRows> {
 
   Connection db_;
   Unsent* unsent_;
+  std::string table_;
   std::shared_ptr<RowInsert> insert_;
   // Slots are kept between batches, so that their text buffers are reused.
   std::vector<std::vector<Value>> rows_;

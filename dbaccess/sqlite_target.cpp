@@ -72,13 +72,15 @@ class SqliteTargetRecordset : public RecordsetBase {
     row_.assign(names.size(), Value());
     set_.assign(names.size(), 0);
     SetNames(std::move(names));
-    saved_ = std::make_shared<SavedRows>(db_, unsent_.get());
+    saved_ = std::make_shared<SavedRows>(db_, unsent_.get(), source_);
     mode_ = Mode::Table;
   }
 
   void OpenQuery(const std::string& query) override {
     RequireClosed();
-    unsent_->Send();
+    // A query that cannot see the held rows leaves them held, so that a
+    // table's batches are not cut by lookups in other tables.
+    unsent_->SendBefore(query);
     Reset();
     std::string sql = AdaptDeleteStatement(query);
     if (!shapes_->Take(sql, &query_)) {
@@ -295,6 +297,7 @@ class SqliteTarget : public TargetConnection {
   void BeginTransaction() override {
     // Rows saved before the transaction stay outside it.
     unsent_->Send();
+    unsent_->ForgetSchema();
     // Every lock the run needs is taken now, not at the first write, so that
     // another program's lock is met (and waited on for wait_ms at most)
     // before anything is done: exclusive, as a reader that keeps a read
@@ -348,6 +351,7 @@ class SqliteTarget : public TargetConnection {
 
   long long Run(const std::string& sql) {
     unsent_->Send();
+    unsent_->ForgetSchema();
     return RunAll(*shapes_, db_.get(), sql);
   }
 

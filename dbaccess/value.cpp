@@ -133,6 +133,7 @@ std::string Value::ToText() const {
     case Type::Text: return text();
     case Type::DateTime: return FormatDateTime(date());
     case Type::YesNo: return yes_no() ? "True" : "False";
+    case Type::Binary: return binary();
   }
   return {};
 }
@@ -159,6 +160,7 @@ std::string Value::ToStatementText() const {
   switch (type()) {
     case Type::Null: return {};
     case Type::YesNo: return yes_no() ? "1" : "0";
+    case Type::Binary: throw Error("Type mismatch");
     default: return ToText();
   }
 }
@@ -212,7 +214,8 @@ bool Value::ToNumberText(std::string* out) const {
       out->assign(t);
       return true;
     }
-    case Type::DateTime: return false;
+    case Type::DateTime:
+    case Type::Binary: return false;
   }
   return false;
 }
@@ -237,6 +240,17 @@ std::string DebugString(const Value& v) {
     // a literal joined to a temporary string.
     case Value::Type::Text: return Enclosed('\'', QuoteDoubled(v.text()));
     case Value::Type::DateTime: return Enclosed('#', FormatDateTime(v.date()));
+    case Value::Type::Binary: {
+      static const char kHex[] = "0123456789ABCDEF";
+      std::string out = "X'";
+      out.reserve(v.binary().size() * 2 + 3);
+      for (unsigned char c : v.binary()) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
+      out += '\'';
+      return out;
+    }
     default: return v.ToText();
   }
 }

@@ -42,7 +42,8 @@ bool AsNumber(const Value& v, double* out) {
       auto [ptr, ec] = std::from_chars(begin, t.data() + t.size(), *out);
       return ec == std::errc() && ptr == t.data() + t.size() && !t.empty();
     }
-    case Value::Type::DateTime: return false;
+    case Value::Type::DateTime:
+    case Value::Type::Binary: return false;
   }
   return false;
 }
@@ -288,21 +289,21 @@ void Checker::CopiedByName(const ByName& t) {
   auto not_compared = [&](const std::string& column, std::string reason) {
     result_.not_compared.push_back({t.table, column, std::move(reason)});
   };
-  for (const Column& s : src) {
-    if (skipped(s.name)) continue;
-    const Column* c = FindColumn(tgt, s.name);
-    const std::optional<std::string> sq = Bracketed(s.name), tq = c ? Bracketed(c->name) : std::nullopt;
+  for (const Column& from : src) {
+    if (skipped(from.name)) continue;
+    const Column* c = FindColumn(tgt, from.name);
+    const std::optional<std::string> sq = Bracketed(from.name), tq = c ? Bracketed(c->name) : std::nullopt;
     if (!c) {
-      not_compared(s.name, "only in the source");
+      not_compared(from.name, "only in the source");
     } else if (!sq || !tq) {
-      not_compared(s.name, "a name that cannot be quoted");
+      not_compared(from.name, "a name that cannot be quoted");
     } else {
-      const bool summed = s.type == ColumnType::kNumber && c->type == ColumnType::kNumber;
+      const bool summed = from.type == ColumnType::kNumber && c->type == ColumnType::kNumber;
       // A number on one side only: the sum a reader expects is not taken.
-      if (!summed && (s.type == ColumnType::kNumber || c->type == ColumnType::kNumber))
-        not_compared(s.name, std::string(TypeName(s.type)) + " in the source, " + TypeName(c->type) +
+      if (!summed && (from.type == ColumnType::kNumber || c->type == ColumnType::kNumber))
+        not_compared(from.name, std::string(TypeName(from.type)) + " in the source, " + TypeName(c->type) +
                                  " in the target: counted, not summed");
-      compared.push_back({s.name, summed});
+      compared.push_back({from.name, summed});
       source_query += ",SUM(CASE WHEN " + *sq + " IS NULL THEN 0 ELSE 1 END)";
       target_query += ",SUM(CASE WHEN " + *tq + " IS NULL THEN 0 ELSE 1 END)";
       // As floating point: an integer column's sum would overflow SQL Server's int.

@@ -1,6 +1,11 @@
 #include "dbaccess/dialect.h"
+#include "dbaccess/query_tables.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace velaccap {
 namespace {
@@ -44,4 +49,20 @@ TEST(DialectTest, LeavesOtherStatementsAlone) {
 }
 
 }  // namespace
+// What a query reads is told only where its text leaves no doubt.
+TEST(DialectTest, TablesReadByAPlainSelectOnly) {
+  using Tables = std::optional<std::vector<std::string>>;
+  EXPECT_EQ(TablesReadBy("Select AutoID From SaleBillVouchs INNER JOIN SaleBillVouch ON "
+                         "SaleBillVouchs.SBVID=SaleBillVouch.SBVID Where cVouchType='26' and cSBVCode='A7' "
+                         "and cInvCode='it''s, (x) from Ap_Detail; --'"),
+            (Tables{{"SaleBillVouchs", "SaleBillVouch"}}));
+  EXPECT_EQ(TablesReadBy("select a, b from T t left join U u on t.x=u.x where a>-1"), (Tables{{"T", "U"}}));
+  for (const char* unsure :
+       {"Select count(*) From T", "Select a From T Where a In (Select a From U)", "Select a From T, U",
+        "Select a From dbo.T", "Select a From [T]", "Select a From \"T\"", "Select a Into X From T",
+        "Select a From T; Delete U", "Select a From T -- U", "Select a From T /* U */", "Select 'open From T",
+        "Update T Set a=1", "Select 1", "Select a From", "With c As (Select 1) Select * From c"})
+    EXPECT_EQ(TablesReadBy(unsure), std::nullopt) << unsure;
+}
+
 }  // namespace velaccap

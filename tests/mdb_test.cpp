@@ -77,7 +77,8 @@ bool SameAsExport(const Value& v, const std::string& exported) {
       double e = std::strtod(exported.c_str(), nullptr);
       return v.real() == e || static_cast<float>(v.real()) == static_cast<float>(e);
     }
-    case Value::Type::Text: return v.text() == exported || Hex(v.text()) == exported;
+    case Value::Type::Text: return v.text() == exported;
+    case Value::Type::Binary: return Hex(v.binary()) == exported;
     case Value::Type::DateTime:
       return exported.starts_with("1900-01-00") || FormatDateTime(v.date()) == exported;
     case Value::Type::YesNo: return exported == (v.yes_no() ? "1" : "0");

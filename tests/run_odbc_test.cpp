@@ -185,6 +185,23 @@ TEST(RunOverOdbc, TheToolSendsAddedRowsInArraysOfAThousand) {
   }
   EXPECT_GE(copied_alone, 2);  // the sales and purchase lines at least
   EXPECT_GT(rows, 2000);
+
+  // The payables ledger's line lookups read invoice lines, which its held
+  // rows cannot change: they leave its arrays whole. An array is cut only
+  // where the next row writes other columns.
+  long long lookups = 0;
+  std::size_t last = calls.size();  // the payables ledger's last array
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const std::string& text = calls[i].statement;
+    if (text.rfind("Select AutoID From SaleBillVouchs", 0) == 0 || text.rfind("Select ID From PurBillVouchs", 0) == 0)
+      ++lookups;
+    if (table_of(i) != "Ap_Detail") continue;
+    if (last < calls.size() && calls[last].rows < 1000) {
+      EXPECT_NE(text, calls[last].statement) << "an array of " << calls[last].rows << " rows, cut by a lookup";
+    }
+    last = i;
+  }
+  EXPECT_GT(lookups, 100);
 }
 
 TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBeforeIt) {
@@ -234,6 +251,47 @@ TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBef
       ASSERT_EQ(got.size(), want.size()) << table << flag;
       EXPECT_TRUE(got == want) << table << flag;
     }
+  }
+}
+
+TEST(RunOverOdbc, ARefusedLedgerRowHeldAcrossLookupsFailsAsTheNativeRunFails) {
+  // Two ledger rows that the target's index refuses together, the second
+  // some lookups after the first and followed by two rows that need a
+  // lookup: it waits among held rows while they run, and is refused when
+  // the rows are sent; the traces show where each run stopped.
+  testsupport::TempDir dir;
+  velaccap::cli::SampleOptions options;
+  options.lines = 3000;
+  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  for (int from : {300, 600}) {
+    testsupport::Exec(dir.file("sample.db"),
+                      "UPDATE Ap_Detail SET iBVID=-77, iPeriod=99 WHERE Auto_ID=(SELECT min(Auto_ID) FROM Ap_Detail d"
+                      " WHERE Auto_ID>=" + std::to_string(from) + " AND instr(cCoVouchID,' ')=0 AND (SELECT count(*)"
+                      " FROM Ap_Detail n WHERE n.Auto_ID IN (d.Auto_ID+1, d.Auto_ID+2) AND instr(n.cCoVouchID,' ')>1"
+                      " AND n.cInvCode<>'' AND n.cCoVouchType<>'')=2)");
+  }
+  velaccap::cli::CreateTarget(dir.file("fresh.db"));
+  testsupport::Exec(dir.file("fresh.db"), "CREATE UNIQUE INDEX Refuse ON Ap_Detail (iPeriod) WHERE iBVID=-77");
+
+  for (const char* flag : {"", " --no-atomic"}) {
+    for (const char* copy : {"native.db", "odbc.db"})
+      std::filesystem::copy_file(dir.file("fresh.db"), dir.file(copy),
+                                 std::filesystem::copy_options::overwrite_existing);
+    const testsupport::Result native =
+        testsupport::RunTool(dir.path(), std::string("migrate sample.db native.db --trace native.trace") + flag);
+    const testsupport::Result odbc = testsupport::RunTool(
+        dir.path(),
+        std::string("migrate sample.db 'odbc:DRIVER={VelSQLite3};Database=odbc.db' --trace odbc.trace") + flag);
+    EXPECT_EQ(native.code, 1) << native.err;
+    EXPECT_EQ(odbc.code, 1) << odbc.err;
+    EXPECT_NE(odbc.err.find("UNIQUE constraint failed: Ap_Detail.iPeriod"), std::string::npos) << odbc.err;
+    EXPECT_EQ(testsupport::Slurp(dir.file("odbc.trace")), testsupport::Slurp(dir.file("native.trace")));
+    for (const char* table : velaccap::cli::kTargetTables)
+      EXPECT_EQ(Contents(dir.file("odbc.db"), table), Contents(dir.file("native.db"), table)) << table << flag;
+    // With --no-atomic the rows before the refused one stay, none after it.
+    const std::string before = Query(dir.file("sample.db"), "SELECT count(*) FROM Ap_Detail WHERE Auto_ID<(SELECT "
+                                                            "max(Auto_ID) FROM Ap_Detail WHERE iBVID=-77)")[0][0];
+    EXPECT_EQ(Query(dir.file("odbc.db"), "SELECT count(*) FROM Ap_Detail")[0][0], *flag ? before : "0") << flag;
   }
 }
 
