@@ -24,18 +24,22 @@ struct RowRule {
 
 namespace {
 
-const RowRule kRules[] = {
-    {RuleKind::kHeaders, kSalesHeaders.query, "SaleBillVouch", nullptr, false, "SBVID"},
-    {RuleKind::kHeaders, kPurchaseHeaders.query, "PurBillVouch", nullptr, false, "PBVID"},
-    {RuleKind::kLines, kSalesDetails.copy_query, "SaleBillVouchs", &kSalesDetails, false},
-    {RuleKind::kLines, kSalesDetails.merge_query, "SaleBillVouchs", &kSalesDetails, true},
-    {RuleKind::kLines, kPurchaseDetails.copy_query, "PurBillVouchs", &kPurchaseDetails, false},
-    {RuleKind::kLines, kPurchaseDetails.merge_query, "PurBillVouchs", &kPurchaseDetails, true},
-    {RuleKind::kApDetail, "Select * From Ap_Detail Order By Auto_ID", "Ap_Detail"},
-    {RuleKind::kOptions,
-     "SELECT cSysID,cName,cValue FROM AccInformation WHERE cSysID='AR' or cSysID='AP' ORDER BY cSysID,cName",
-     "AccInformation"},
-};
+// Made on first use: the kinds are other files' objects.
+const std::vector<RowRule>& Rules() {
+  static const std::vector<RowRule> rules = {
+      {RuleKind::kHeaders, kSalesHeaders.query, "SaleBillVouch", nullptr, false, "SBVID"},
+      {RuleKind::kHeaders, kPurchaseHeaders.query, "PurBillVouch", nullptr, false, "PBVID"},
+      {RuleKind::kLines, kSalesDetails.copy_query, "SaleBillVouchs", &kSalesDetails, false},
+      {RuleKind::kLines, kSalesDetails.merge_query, "SaleBillVouchs", &kSalesDetails, true},
+      {RuleKind::kLines, kPurchaseDetails.copy_query, "PurBillVouchs", &kPurchaseDetails, false},
+      {RuleKind::kLines, kPurchaseDetails.merge_query, "PurBillVouchs", &kPurchaseDetails, true},
+      {RuleKind::kApDetail, "Select * From Ap_Detail Order By Auto_ID", "Ap_Detail"},
+      {RuleKind::kOptions,
+       "SELECT cSysID,cName,cValue FROM AccInformation WHERE cSysID='AR' or cSysID='AP' ORDER BY cSysID,cName",
+       "AccInformation"},
+  };
+  return rules;
+}
 
 // Slots of RowCheck::indexes_.
 enum Slot { kId, kCode, kType, kItem, kMemo, kCoId, kCoType };
@@ -58,7 +62,7 @@ std::string_view Bare(std::string_view name) {
 }  // namespace
 
 const RowRule* RuleFor(std::string_view query) {
-  for (const RowRule& r : kRules)
+  for (const RowRule& r : Rules())
     if (query == r.query) return &r;
   return nullptr;
 }

@@ -168,7 +168,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
     if (options.checks) RequireFit(*source, options.source, *target, options.target);
-    if (SignalWatch::Received()) throw Error("interrupted");  // named below
+    if (options.watch_signals && SignalWatch::Received()) throw Error("interrupted");  // named below
   } catch (const std::exception& e) {
     if (target) {
       try {

@@ -179,6 +179,7 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
     last = at;
   }
 
+  static const char kNulRow[] = "name,source,target\na,s01.db,t01.db\0x\n";
   for (const auto& [name, text, says] : std::vector<std::tuple<std::string, std::string, std::string>>{
            {"header.csv", "name,src,target\na,s01.db,t01.db\n",
             "header.csv line 1: the header row is 'name,src,target'; it must name the columns name,source,target\n"},
@@ -193,7 +194,7 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
            {"twice.json", R"([{"name":"a","source":"s01.db","target":"t01.db","target":"t02.db"}])",
             "twice.json: an object holds the member \"target\" twice"},
            // A NUL cuts a path short; a name reaches terminals and pages.
-           {"nul.csv", std::string("name,source,target\na,s01.db,t01.db\0x\n", 39),
+           {"nul.csv", std::string(kNulRow, sizeof kNulRow - 1),
             "nul.csv line 2: holds a NUL byte or (in a name) a control character: target\n"},
            {"escape.csv", "name,source,target\n\x1b[2Jx,s01.db,t01.db\n",
             "escape.csv line 2: holds a NUL byte or (in a name) a control character: name\n"},
