@@ -496,7 +496,7 @@ constexpr const char* kFooter =
     "  apupgrade check ledger812.db ledger820.db\n"
     "  apupgrade migrate ledger812.db ledger820.db --summary run.json\n"
     "  apupgrade batch installation.csv --jobs 4 --report batch.html\n"
-    "  APUPGRADE_ODBC_PASSWORD=... apupgrade migrate Ufdata812.mdb 'odbc:DSN=ufdata;UID=upgrade'\n"
+    "  APUPGRADE_ODBC_PASSWORD=... apupgrade migrate ledger812.mdb 'odbc:DSN=ledger820;UID=upgrade'\n"
     "\n"
     "Exit codes:\n"
     "  0    success (check: migrate would run to its end)\n"

@@ -26,7 +26,7 @@ TEST(DisplayName, MasksEveryPasswordOfAConnectionString) {
 }
 
 TEST(DisplayName, ShowsAFileNameAsItIs) {
-  for (const char* name : {"ledger820.db", "/data/run=3/ledger.db", "ODBC-notes;PWD.db", "C:\\ufdata\\a b.db"})
+  for (const char* name : {"ledger820.db", "/data/run=3/ledger.db", "ODBC-notes;PWD.db", "C:\\ledgers\\a b.db"})
     EXPECT_EQ(DisplayName(name), name);
 }
 

@@ -141,8 +141,11 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
   r = Shell(dir.path(), HostEnvironment() + "T='" + prefix + "/bin/apupgrade' bash -c 'source \"" + prefix +
                             "/share/bash-completion/completions/apupgrade\"; COMP_WORDS=(\"$T\" mi); COMP_CWORD=1; "
                             "_apupgrade; echo \"${COMPREPLY[*]}\"; COMP_WORDS=(\"$T\" sample x.db --l); "
-                            "COMP_CWORD=3; _apupgrade; echo \"${COMPREPLY[*]}\"'");
-  EXPECT_EQ(r.out, "migrate\n--lines\n");
+                            "COMP_CWORD=3; _apupgrade; echo \"${COMPREPLY[*]}\"; cd \"" + prefix + "\"; "
+                            "for w in --jobs -j --timeout --shard --summary; do COMP_WORDS=(\"$T\" batch $w b); "
+                            "COMP_CWORD=3; COMPREPLY=(); _apupgrade; echo \"$w:${COMPREPLY[*]}\"; done'");
+  // No file names after an option that takes a number or a shard.
+  EXPECT_EQ(r.out, "migrate\n--lines\n--jobs:\n-j:\n--timeout:\n--shard:\n--summary:bin\n");
 
   // The installed tool makes the account sets.
   const std::string tool = HostEnvironment() + "'" + prefix + "/bin/apupgrade'";
