@@ -444,6 +444,13 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
 }
 
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err) {
+  if (!IsFileTarget(path)) {
+    // A file named so would only confuse: the database is the server's.
+    err << "apupgrade: new-target makes SQLite files; create a SQL Server 8.20 database with the script "
+           "share/velaccap/target_820_mssql.sql (for example: sqlcmd -S HOST -d ledger820 -i "
+           "target_820_mssql.sql)\n";
+    return 2;
+  }
   try {
     CreateTarget(path);
   } catch (const std::exception& e) {

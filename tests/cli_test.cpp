@@ -74,6 +74,8 @@ TEST(Cli, UnusableInputsExitTwoAndWriteNothing) {
       {"migrate 'file:src.db?immutable=1' tgt.db", "never a SQLite URI"},
       {"check src.db 'file:tgt.db?mode=memory'", "never a SQLite URI"},
       {"new-target tgt.db", "tgt.db"},
+      {"new-target 'odbc:DSN=ledger820'", "new-target makes SQLite files; create a SQL Server 8.20 database with "
+                                          "the script share/velaccap/target_820_mssql.sql"},
       {"sample tgt.db", ""},
       {"", ""},
       {"migrate src.db", ""},
