@@ -425,7 +425,7 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
   if (options.json) {
     nlohmann::json doc{{"source", options.source},
                        {"target", DisplayName(options.target)},
-                       {"status", v.code == 0 ? "reconciled" : v.code == 3 ? "differences" : v.code == 2 ? "refused" : "not proven"},
+                       {"status", run::StatusName(v.code)},
                        {"exit_code", v.code}};
     if (!v.error.empty()) doc["error"] = v.error;
     if (v.result) doc["reconciliation"] = reconcile::ToJson(*v.result);

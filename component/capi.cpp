@@ -230,11 +230,7 @@ VELACCAP_EXPORT int VelAccAP_Verify(VelAccAPObject* obj, const char* source, con
                      : v.code == Code::kDifferences ? VELACCAP_MISMATCH
                      : v.code == Code::kRefused     ? VELACCAP_REFUSED
                                                     : VELACCAP_FAILED;
-    nlohmann::json doc{{"status", code == VELACCAP_OK         ? "reconciled"
-                                  : code == VELACCAP_MISMATCH ? "differences"
-                                  : code == VELACCAP_REFUSED  ? "refused"
-                                                              : "not proven"},
-                       {"result", code}};
+    nlohmann::json doc{{"status", velaccap::run::StatusName(v.code)}, {"result", code}};
     if (!v.error.empty()) doc["error"] = v.error;
     if (v.result) {
       doc["reconciliation"] = velaccap::reconcile::ToJson(*v.result);

@@ -989,13 +989,8 @@ void Link::SendUnsentBefore(const std::string& query) {
 
 bool Link::UnseenBy(const std::string& query) {
   if (!in_transaction_ || !(sqlite_ || sql_server_)) return false;
-  const std::optional<std::vector<std::string>> tables = TablesReadBy(query);
-  if (!tables) return false;
-  const std::string held = unsent_->table();
-  if (!Plain(held, true)) return false;
-  for (const std::string& t : *tables)
-    if (EqualNoCase(t, held) || !Plain(t, false)) return false;
-  return true;
+  return QueryCannotSeeHeldRows(query, unsent_->table(),
+                                [this](const std::string& t, bool no_triggers) { return Plain(t, no_triggers); });
 }
 
 bool Link::Plain(const std::string& table, bool no_triggers) {

@@ -82,4 +82,13 @@ std::string SqlitePlainTableQuery(std::string_view name, bool no_triggers) {
   return sql;
 }
 
+bool QueryCannotSeeHeldRows(std::string_view query, const std::string& held,
+                            const std::function<bool(const std::string&, bool)>& plain) {
+  const std::optional<std::vector<std::string>> tables = TablesReadBy(query);
+  if (!tables || !plain(held, true)) return false;
+  for (const std::string& t : *tables)
+    if (EqualNoCase(t, held) || !plain(t, false)) return false;
+  return true;
+}
+
 }  // namespace velaccap

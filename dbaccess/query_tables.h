@@ -3,6 +3,7 @@
 // writing them first, when the query cannot see them.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,13 @@ namespace velaccap {
 // FROM, and every text literal closed. Otherwise nullopt: what it reads is
 // not certain.
 std::optional<std::vector<std::string>> TablesReadBy(std::string_view query);
+
+// True when `query` certainly cannot see rows held back for table `held`:
+// it reads named tables only, none of them `held`, all plain by `plain`
+// (table, no_triggers), and `held` itself plain with no trigger. The rule
+// both backends keep their held rows by.
+bool QueryCannotSeeHeldRows(std::string_view query, const std::string& held,
+                            const std::function<bool(const std::string&, bool)>& plain);
 
 // A SQLite query of one row and column, 1 when `name` (compared without
 // regard to letter case) is an ordinary table of the main database that no

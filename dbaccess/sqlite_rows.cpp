@@ -219,13 +219,8 @@ void Unsent::SendBefore(const std::string& query) {
 
 bool Unsent::UnseenBy(const std::string& query) {
   if (sqlite3_get_autocommit(db_.get())) return false;
-  const std::optional<std::vector<std::string>> tables = TablesReadBy(query);
-  if (!tables) return false;
-  const std::string& held = held_->table();
-  if (!Plain(held, true)) return false;
-  for (const std::string& t : *tables)
-    if (EqualNoCase(t, held) || !Plain(t, false)) return false;
-  return true;
+  return QueryCannotSeeHeldRows(query, held_->table(),
+                                [this](const std::string& t, bool no_triggers) { return Plain(t, no_triggers); });
 }
 
 bool Unsent::Plain(const std::string& table, bool no_triggers) {

@@ -17,6 +17,15 @@ std::string Shown(const std::string& name) {
 
 }  // namespace
 
+const char* StatusName(int code) {
+  switch (code) {
+    case VerifyOutcome::kReconciled: return "reconciled";
+    case VerifyOutcome::kDifferences: return "differences";
+    case VerifyOutcome::kRefused: return "refused";
+    default: return "not proven";
+  }
+}
+
 VerifyOutcome Verify(const std::string& source_name, const std::string& target_name, const VerifyOptions& options) {
   VerifyOutcome out;
   std::unique_ptr<SourceDatabase> source;

@@ -22,6 +22,10 @@ struct VerifyOutcome {
   std::optional<reconcile::Result> result;  // kReconciled and kDifferences
 };
 
+// The outcome's word in the JSON documents: "reconciled", "differences",
+// "refused" or "not proven".
+const char* StatusName(int code);
+
 struct VerifyOptions {
   int wait_seconds = 5;  // another program's lock on a SQLite file
 };
