@@ -30,34 +30,40 @@ class Report {
  public:
   Report(std::vector<Problem>* out, const Options& options) : out_(out), options_(options) {}
 
-  void Error(int step, std::string table, std::string key, std::string reason, bool after_run = false) {
-    out_->push_back({Severity::kError, step, std::move(table), std::move(key), std::move(reason), after_run});
+  void Error(const char* code, int step, std::string table, std::string key, std::string reason,
+             bool after_run = false) {
+    out_->push_back({Severity::kError, step, std::move(table), std::move(key), std::move(reason), after_run, code});
   }
 
   // Warnings of one kind are listed up to a limit, then counted.
-  void Warning(int step, const std::string& table, std::string key, const std::string& reason) {
-    int& n = warnings_[table + "\t" + reason];
-    if (++n <= options_.max_warnings_per_kind)
-      out_->push_back({Severity::kWarning, step, table, std::move(key), reason, false});
+  void Warning(const char* code, int step, const std::string& table, std::string key, const std::string& reason) {
+    Kind& kind = warnings_[table + "\t" + reason];
+    kind.code = code;
+    if (++kind.n <= options_.max_warnings_per_kind)
+      out_->push_back({Severity::kWarning, step, table, std::move(key), reason, false, code});
   }
 
   // Closes the warnings of a table: how many were not listed.
   void FlushWarnings(int step, const std::string& table) {
-    for (auto& [kind, n] : warnings_) {
-      if (!kind.starts_with(table + "\t") || n <= options_.max_warnings_per_kind) continue;
+    for (auto& [text, kind] : warnings_) {
+      const int more = kind.n - options_.max_warnings_per_kind;
+      if (!text.starts_with(table + "\t") || more <= 0) continue;
       out_->push_back({Severity::kWarning, step, table, "",
-                       std::to_string(n - options_.max_warnings_per_kind) +
-                           (n - options_.max_warnings_per_kind == 1 ? " more row: " : " more rows: ") +
-                           kind.substr(table.size() + 1),
-                       false});
-      n = 0;
+                       std::to_string(more) + (more == 1 ? " more row: " : " more rows: ") +
+                           text.substr(table.size() + 1),
+                       false, kind.code});
+      kind.n = 0;
     }
   }
 
  private:
+  struct Kind {
+    int n = 0;
+    const char* code = "";
+  };
   std::vector<Problem>* out_;
   const Options& options_;
-  std::map<std::string, int> warnings_;
+  std::map<std::string, Kind> warnings_;
 };
 
 // ------------------------------------------------------------ text matching
@@ -117,6 +123,11 @@ std::optional<std::int64_t> IntegerOf(const Value& v) {
   return std::nullopt;
 }
 
+// "Ap_Detail" is a table, "Ap_Detail.iBVID" a column.
+const char* MissingCode(const std::string& name) {
+  return name.find('.') == std::string::npos ? "missing-table" : "missing-column";
+}
+
 std::string Plural(long long n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -147,13 +158,13 @@ class Checker {
   void CheckIdentity() {
     const Identity id = Identify(source_, target_);
     for (const std::string& m : id.source.missing)
-      report_.Error(0, m.substr(0, m.find('.')), "", "the source lacks " + m);
+      report_.Error(MissingCode(m), 0, m.substr(0, m.find('.')), "", "the source lacks " + m);
     for (const std::string& m : id.target.missing)
-      report_.Error(0, m.substr(0, m.find('.')), "", "the target lacks " + m);
+      report_.Error(MissingCode(m), 0, m.substr(0, m.find('.')), "", "the target lacks " + m);
     if (id.source.other_release)
-      report_.Error(0, "", "", "the source looks like an 8.20 account set, not an 8.12 one");
+      report_.Error("wrong-release", 0, "", "", "the source looks like an 8.20 account set, not an 8.12 one");
     if (id.target.other_release)
-      report_.Error(0, "", "", "the target looks like an 8.12 account set, not an 8.20 one");
+      report_.Error("wrong-release", 0, "", "", "the target looks like an 8.12 account set, not an 8.20 one");
     identity_ok_ = id.source.ok() && id.target.ok();
   }
 
@@ -182,7 +193,7 @@ class Checker {
       }
       const long long n = TargetCount(count);
       if (n > 0)
-        report_.Warning(step.number, step.table, "",
+        report_.Warning("target-rows-deleted", step.number, step.table, "",
                         "the target holds " + Plural(n, "row", "rows") + " that the run deletes and replaces");
     }
   }
@@ -227,7 +238,7 @@ class Checker {
         }
       }
       if (column >= 0) {
-        report_.Error(kStep, table, key,
+        report_.Error("unconvertible-value", kStep, table, key,
                       rs->field_name(column) + " " + Shown(rs->field_value(column)) + " cannot be converted (" +
                           failed + "); the step stops here");
         continue;
@@ -238,7 +249,7 @@ class Checker {
       const std::string item = i.is_null() ? std::string() : i.ToText();
       const std::string type = rs->field_value(co_type).ToText();
       if (type.empty() || parent.empty() || item.empty()) {
-        report_.Warning(kStep, table, key,
+        report_.Warning("empty-reference", kStep, table, key,
                         "refers to a continuation invoice with an empty vouch type, code or item: no line is "
                         "looked up and iBVID becomes 0");
         continue;
@@ -255,7 +266,7 @@ class Checker {
       const InvoiceIndex& index = l.sales ? sales_watch_ : purchase_watch_;
       auto it = index.find(l.invoice);
       if (it == index.end() || !it->second.items.count(l.item))
-        report_.Warning(10, "Ap_Detail", l.key,
+        report_.Warning("reference-finds-no-line", 10, "Ap_Detail", l.key,
                         "refers to a continuation invoice whose parent will hold no line of its item: iBVID "
                         "becomes 0");
     }
@@ -301,7 +312,7 @@ class Checker {
         const std::optional<std::int64_t> v = IntegerOf(rs->field_value(id));
         if (!v) continue;
         if (kept_headers.count(*v))
-          report_.Error(f.header_step, f.header_table, RowKey(f.header_id, rs->field_value(id)),
+          report_.Error("key-collides-with-kept", f.header_step, f.header_table, RowKey(f.header_id, rs->field_value(id)),
                         "the target keeps an invoice of another module with this id (its " + std::string(f.marker) +
                             " is set); the new header collides with it");
         new_headers.push_back(*v);
@@ -311,7 +322,8 @@ class Checker {
     std::sort(new_headers.begin(), new_headers.end());
     for (std::size_t i = 1; i < new_headers.size(); ++i)
       if (new_headers[i] == new_headers[i - 1] && (i < 2 || new_headers[i - 2] != new_headers[i]))
-        report_.Error(f.header_step, f.header_table, std::string(f.header_id) + " " + std::to_string(new_headers[i]),
+        report_.Error("duplicate-key", f.header_step, f.header_table,
+                      std::string(f.header_id) + " " + std::to_string(new_headers[i]),
                       "two source invoices have this id; the second collides with the first");
     auto is_new_header = [&](std::int64_t id) { return std::binary_search(new_headers.begin(), new_headers.end(), id); };
 
@@ -351,7 +363,8 @@ class Checker {
         Refused(rules, f.line_step);
         if (auto v = IntegerOf(rs->field_value(id))) {
           if (surviving.count(*v))
-            report_.Error(f.line_step, lines, LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
+            report_.Error("key-collides-with-kept", f.line_step, lines,
+                          LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
                           "the target keeps a line with this id (of another module's invoice, or without a "
                           "header); the copied line collides with it");
           written.push_back(*v);
@@ -374,7 +387,8 @@ class Checker {
       for (; !rs->eof(); rs->move_next()) {
         const std::optional<std::int64_t> v = IntegerOf(rs->field_value(id));
         if (v && repeated.count(*v) && !seen.insert(*v).second)
-          report_.Error(f.line_step, lines, LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
+          report_.Error("duplicate-key", f.line_step, lines,
+                        LineKey(d.line_id_column, rs->field_value(id), rs->field_value(code)),
                         "an earlier line the run writes has this id; this one collides with it");
       }
       rs->close();
@@ -396,7 +410,7 @@ class Checker {
         if (!NumbersOk(*rs, d.added, std::size(d.added), f.line_step, lines, key)) continue;
         const std::string item = fold_(StatementText(rs->field_value(inv)));
         if (!invoice.has_lines) {
-          report_.Error(f.line_step, lines, key,
+          report_.Error("parent-without-lines", f.line_step, lines, key,
                         "its parent invoice '" + parent + "' of vouch type '" + vouch_type +
                             "' will have no lines in the target; the merge stops here");
           continue;
@@ -405,7 +419,7 @@ class Checker {
         // code, and an appended line may go to it: the owned lines then no
         // longer balance with the source.
         if (invoice.kept_items.count(item) || (!invoice.items.count(item) && invoice.has_kept_lines))
-          report_.Error(f.line_step, lines, key,
+          report_.Error("merge-reaches-kept-invoice", f.line_step, lines, key,
                         "its parent '" + parent + "' of vouch type '" + vouch_type +
                             "' is also an invoice the target keeps for another module, and the merge reaches its "
                             "lines: the owned lines then differ from the source, and the reconciliation stops "
@@ -422,10 +436,10 @@ class Checker {
         invoice.items.insert(item);
         if (auto v = IntegerOf(rs->field_value(id))) {
           if (surviving.count(*v))
-            report_.Error(f.line_step, lines, key,
+            report_.Error("key-collides-with-kept", f.line_step, lines, key,
                           "the appended line keeps its id, which a line the target keeps already has");
           else if (std::binary_search(written.begin(), written.end(), *v) || !appended.insert(*v).second)
-            report_.Error(f.line_step, lines, key,
+            report_.Error("duplicate-key", f.line_step, lines, key,
                           "the appended line keeps its id, which a line the run has written already has");
         }
       }
@@ -437,9 +451,10 @@ class Checker {
 
   // A row the run's own rules refuse (row_rules.h) stops it there.
   bool Refused(const RowCheck& rules, int step) {
-    const std::string fault = rules.Fault();
+    const char* code = "";
+    const std::string fault = rules.Fault(&code);
     if (fault.empty()) return false;
-    report_.Error(step, rules.table(), rules.Key(), fault);
+    report_.Error(code, step, rules.table(), rules.Key(), fault);
     return true;
   }
 
@@ -464,12 +479,12 @@ class Checker {
     for (std::size_t i = 0; i < n; ++i) {
       const Value& v = rs.field_value(pieces[i].column);
       if (v.is_null()) {
-        report_.Error(step, table, key,
+        report_.Error("null-number", step, table, key,
                       std::string(pieces[i].column) + " is Null, which leaves the merge's statement malformed");
         return false;
       }
       if (!v.ToNumberText(&text)) {
-        report_.Error(step, table, key, std::string(pieces[i].column) + " holds " + Shown(v) + ", which is not a number");
+        report_.Error("not-a-number", step, table, key, std::string(pieces[i].column) + " holds " + Shown(v) + ", which is not a number");
         return false;
       }
     }
@@ -485,7 +500,7 @@ class Checker {
           "Select " + std::string(f.header_id) + " From " + h + " Where " + f.marker + " Is Null And " +
           d.code_column + " Is Null Order By " + f.header_id);
       for (; !rs->eof(); rs->move_next())
-        report_.Warning(f.header_step, h, std::string(f.header_id) + " " + Shown(rs->field_value(0)),
+        report_.Warning("invoice-without-code", f.header_step, h, std::string(f.header_id) + " " + Shown(rs->field_value(0)),
                         "the invoice has no code: the run leaves it and its lines out");
       rs->close();
       report_.FlushWarnings(f.header_step, h);
@@ -496,7 +511,7 @@ class Checker {
           "=" + h + "." + f.header_id + " Where " + h + "." + f.header_id + " Is Null Order By " + l + "." +
           d.line_id_column);
       for (; !rs->eof(); rs->move_next())
-        report_.Warning(f.line_step, l, std::string(d.line_id_column) + " " + Shown(rs->field_value(0)),
+        report_.Warning("line-without-header", f.line_step, l, std::string(d.line_id_column) + " " + Shown(rs->field_value(0)),
                         "the line has no invoice header in the source: the run leaves it out");
       rs->close();
       report_.FlushWarnings(f.line_step, l);
@@ -509,7 +524,7 @@ class Checker {
     std::unique_ptr<SourceRecordset> rs = source_.OpenRecordset(
         "Select Auto_ID From Ap_InputCode Where cNum='49' And cFlag='RP' Order By Auto_ID");
     for (; !rs->eof(); rs->move_next())
-      report_.Error(11, "Ap_InputCode", "Auto_ID " + Shown(rs->field_value(0)),
+      report_.Error("input-code-exists", 11, "Ap_InputCode", "Auto_ID " + Shown(rs->field_value(0)),
                     "the source already holds input code 49 with flag RP, which the run adds; the added row "
                     "collides with it");
     rs->close();
@@ -534,7 +549,7 @@ class Checker {
       if (Refused(rules, 21)) continue;
       const std::string sys = StatementText(rs->field_value(0)), name = StatementText(rs->field_value(1));
       if (!target_options.count({fold_(sys), fold_(name)}))
-        report_.Warning(21, "AccInformation", sys + " " + name,
+        report_.Warning("option-not-in-target", 21, "AccInformation", sys + " " + name,
                         "the target has no such option: its value is not carried");
     }
     rs->close();

@@ -21,7 +21,18 @@ struct Problem {
   // The run itself goes through; the reconciliation after it does not
   // balance, and migrate stops there.
   bool after_run = false;
+  // What kind of problem it is, for programs: a word of kProblemCodes.
+  std::string code;
 };
+
+// Every problem code, in the order the check meets them.
+inline constexpr const char* kProblemCodes[] = {
+    "missing-file", "same-database", "unusable-database", "missing-table", "missing-column", "wrong-release",
+    "target-rows-deleted", "unconvertible-value", "empty-reference", "reference-finds-no-line",
+    "key-collides-with-kept", "duplicate-key", "parent-without-lines", "null-number", "not-a-number",
+    "merge-reaches-kept-invoice", "invoice-without-code", "line-without-header", "not-an-amount", "nul-byte",
+    "id-not-whole-number", "input-code-exists", "option-not-in-target", "trial-stop", "trial-proof-failed",
+    "trial-difference"};
 
 // How the target compares text: SQLite as the bytes stand, SQL Server
 // without regard to letter case and trailing blanks (its default).

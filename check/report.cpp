@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "progress/document.h"
+
 namespace velaccap::check {
 
 namespace {
@@ -44,18 +46,29 @@ void PrintProblems(std::ostream& out, const std::vector<Problem>& problems) {
     out << "migrate would run to its end.\n";
 }
 
-std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems) {
-  nlohmann::ordered_json doc;
+int ExitCode(const std::vector<Problem>& problems) {
+  const Problem* stop = FirstError(problems);
+  return !stop ? 0 : stop->step == 0 ? 2 : 1;
+}
+
+std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems,
+                         document::Clock::time_point started, document::Clock::time_point ended) {
+  nlohmann::ordered_json doc = document::Begin(document::kCheck, started, ended);
   doc["source"] = source;
   doc["target"] = target;
+  const int code = ExitCode(problems);
+  doc["status"] = code == 0 ? "would_finish" : code == 1 ? "would_stop" : "refused";
+  doc["exit_code"] = code;
   const Problem* stop = FirstError(problems);
   doc["would_stop"] = stop != nullptr;
-  auto item = [](const Problem& p) {
+  auto text = [](const std::string& t) { return t.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(t); };
+  auto item = [&](const Problem& p) {
     nlohmann::ordered_json j;
+    j["code"] = p.code;
     j["severity"] = SeverityName(p.severity);
-    j["step"] = p.step;
-    j["table"] = p.table;
-    j["key"] = p.key;
+    j["step"] = p.step > 0 ? nlohmann::ordered_json(p.step) : nlohmann::ordered_json();
+    j["table"] = text(p.table);
+    j["key"] = text(p.key);
     j["reason"] = p.reason;
     return j;
   };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "progress/document.h"
 
 namespace velaccap::check {
 
@@ -16,8 +17,13 @@ const Problem* FirstError(const std::vector<Problem>& problems);
 // run would stop.
 void PrintProblems(std::ostream& out, const std::vector<Problem>& problems);
 
-// The same as one JSON document: source, target, would_stop, the stop, the
-// counts and every problem.
-std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems);
+// The check's exit code: 0 the run would go to its end, 1 it would stop, 2
+// migrate would refuse the databases (an error before the first step).
+int ExitCode(const std::vector<Problem>& problems);
+
+// The same as one JSON document (apupgrade.check/1): source, target, status,
+// exit_code, would_stop, the stop, the counts and every problem.
+std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems,
+                         document::Clock::time_point started, document::Clock::time_point ended);
 
 }  // namespace velaccap::check

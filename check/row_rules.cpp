@@ -87,19 +87,27 @@ std::string RowCheck::Key() const {
   return {};
 }
 
-std::string RowCheck::Fault() const {
+std::string RowCheck::Fault(const char** code) const {
+  const char* kind = "";
+  std::string fault = FaultOf(&kind);
+  if (code) *code = kind;
+  return fault;
+}
+
+std::string RowCheck::FaultOf(const char** code) const {
   auto at = [&](Slot s, std::string_view name) -> const Value& { return rs_.field_value(Index(indexes_[s], name)); };
   // Texts that the run puts into a statement: a NUL byte ends the statement
   // there, and the engine refuses what is left, naming no row.
   auto nul = [&](Slot s, std::string_view name) -> std::string {
-    return HasNul(at(s, name)) ? std::string(Bare(name)) + " holds a NUL byte, which would cut the run's statement short"
-                               : std::string();
+    if (!HasNul(at(s, name))) return {};
+    *code = "nul-byte";
+    return std::string(Bare(name)) + " holds a NUL byte, which would cut the run's statement short";
   };
   std::string fault;
   switch (rule_.kind) {
     case RuleKind::kHeaders: {
       const Value& id = at(kId, rule_.id_column);
-      if (!WholeNumber(id))
+      if (!WholeNumber(id) && (*code = "id-not-whole-number"))
         return std::string(rule_.id_column) + " is " + (id.is_null() ? "Null" : Shown(id) + ", not a whole number") +
                ": the invoice's lines cannot be tied to it, and the target would make up an id of its own";
       return {};
@@ -107,7 +115,7 @@ std::string RowCheck::Fault() const {
     case RuleKind::kLines: {
       // An id the target makes up for the line may be the next line's.
       const Value& id = at(kId, rule_.lines->line_id_column);
-      if (!WholeNumber(id))
+      if (!WholeNumber(id) && (*code = "id-not-whole-number"))
         return std::string(rule_.lines->line_id_column) + " is " +
                (id.is_null() ? "Null" : Shown(id) + ", not a whole number") +
                ": the target would make up an id of its own for the line, which may be another line's";
@@ -119,7 +127,7 @@ std::string RowCheck::Fault() const {
         }
         amounts_found_ = true;
       }
-      if (std::string fault = Amounts(); !fault.empty()) return fault;
+      if (std::string fault = Amounts(); !fault.empty() && (*code = "not-an-amount")) return fault;
       if (!rule_.merge) return {};
       const DetailKind& d = *rule_.lines;
       for (auto [slot, name] : {std::pair{kType, d.type_column}, {kCode, d.code_column}, {kItem, "cInvCode"},
@@ -136,7 +144,7 @@ std::string RowCheck::Fault() const {
             if (EqualNoCase(rs_.field_name(i), name)) amounts_.emplace_back(i, name);
         amounts_found_ = true;
       }
-      if (std::string fault = Amounts(); !fault.empty()) return fault;
+      if (std::string fault = Amounts(); !fault.empty() && (*code = "not-an-amount")) return fault;
       // Only a reference to a continuation invoice is looked up by a statement.
       const Value& co = at(kCoId, "cCoVouchID");
       if (co.type() != Value::Type::Text || co.text().find(' ') == std::string::npos) return {};
@@ -146,7 +154,7 @@ std::string RowCheck::Fault() const {
     }
     case RuleKind::kOptions:
       for (int i = 0; i < 3; ++i)
-        if (HasNul(rs_.field_value(i)))
+        if (HasNul(rs_.field_value(i)) && (*code = "nul-byte"))
           return rs_.field_name(i) + " holds a NUL byte, which would cut the run's statement short";
       return {};
   }

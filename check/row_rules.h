@@ -27,13 +27,14 @@ class RowCheck {
  public:
   RowCheck(const RowRule& rule, const SourceRecordset& rs) : rule_(rule), rs_(rs) {}
   // The first thing wrong with the current row ("iQuantity holds inf, which
-  // is not an amount"), or empty.
-  std::string Fault() const;
+  // is not an amount"), or empty; `code` gets its problem code.
+  std::string Fault(const char** code = nullptr) const;
   // The row as the check names it ("AutoID 4 of invoice 'A7 2'").
   std::string Key() const;
   const char* table() const;
 
  private:
+  std::string FaultOf(const char** code) const;
   int Index(int& cached, std::string_view name) const;
   std::string Amounts() const;
   const RowRule& rule_;

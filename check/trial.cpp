@@ -287,14 +287,14 @@ void ApplyTrial(const TrialOutcome& trial, std::vector<Problem>* problems) {
       problems->push_back({Problem::Severity::kError, 21, "", "",
                            "after the trial run on a copy of the target, " + trial.proof_error +
                                "; migrate stops there and rolls back",
-                           true});
+                           true, "trial-proof-failed"});
     else if (!foreseen)
       for (const reconcile::Difference& d : trial.differences)
         problems->push_back({Problem::Severity::kError, step_of(d.table), d.table, "",
                              "after the trial run on a copy of the target, " + d.what + " does not reconcile: source " +
                                  d.source + ", target " + d.target +
                                  "; migrate stops there (exit 3; with --no-verify the run completes)",
-                             true});
+                             true, "trial-difference"});
     std::stable_sort(problems->begin(), problems->end(),
                      [](const Problem& a, const Problem& b) { return a.step < b.step; });
     return;
@@ -315,7 +315,7 @@ void ApplyTrial(const TrialOutcome& trial, std::vector<Problem>* problems) {
   // The rules did not foresee where the run stops: the trial's stop comes
   // first, and what they saw later in the step still follows.
   Problem stop{Problem::Severity::kError, trial.step, trial.table, trial.key,
-               "the trial run on a copy of the target stopped here: " + trial.error, false};
+               "the trial run on a copy of the target stopped here: " + trial.error, false, "trial-stop"};
   auto at = problems->begin();
   while (at != problems->end() && at->step < trial.step) ++at;
   problems->insert(at, stop);

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 #include <nlohmann/json.hpp>
@@ -26,6 +27,7 @@
 #include "cli/summary.h"
 #include "cli/version.h"
 #include "dbaccess/odbc_connection_string.h"
+#include "progress/document.h"
 #include "progress/run_report.h"
 #include "reconcile/json.h"
 #include "reconcile/reconcile.h"
@@ -384,10 +386,13 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
 }
 
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
+  const auto started = document::Clock::now();
   const bool file_target = IsFileTarget(options.target);
   std::vector<check::Problem> problems;
+  const char* refusal = "same-database";
   try {
     if (file_target) RefuseSameDatabase(options.source, options.target);
+    refusal = "unusable-database";
     OpenOptions open_options{options.wait_seconds * 1000, true};
     open_options.read_only = true;  // the trial runs on a copy
     std::unique_ptr<SourceDatabase> source = OpenSource(options.source, open_options);
@@ -402,13 +407,19 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
       check::ApplyTrial(check::TrialRun(*source, options.target), &problems);
   } catch (const std::exception& e) {
     err << "apupgrade: " << e.what() << '\n';
-    return 2;
+    // A program reading the JSON learns of the refusal there too.
+    if (!options.json) return 2;
+    std::error_code ec;
+    if (!std::filesystem::exists(options.source, ec) || (file_target && !std::filesystem::exists(options.target, ec)))
+      refusal = "missing-file";
+    problems = {{check::Problem::Severity::kError, 0, "", "", e.what(), false, refusal}};
   }
   if (options.json)
-    out << check::ProblemsJson(options.source, DisplayName(options.target), problems);
+    out << check::ProblemsJson(options.source, DisplayName(options.target), problems, started,
+                               document::Clock::now());
   else
     check::PrintProblems(out, problems);
-  return check::FirstError(problems) ? 1 : 0;
+  return check::ExitCode(problems);
 }
 
 int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream& err) {

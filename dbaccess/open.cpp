@@ -22,9 +22,18 @@ bool IsAccessFile(const std::string& name) {
 
 constexpr std::string_view kOdbc = "odbc:";
 
+// A file that is not there is named as missing, not as the engine's "unable
+// to open database file". A file: name keeps the engine's words on URIs.
+void RequireFile(const std::string& name, const char* role) {
+  std::error_code ec;
+  if (!name.starts_with("file:") && !std::filesystem::exists(name, ec))
+    throw InputError(std::string(role) + " " + name + " does not exist");
+}
+
 }  // namespace
 
 std::unique_ptr<SourceDatabase> OpenSource(const std::string& name, const OpenOptions& options) {
+  RequireFile(name, "SOURCE");
   if (IsAccessFile(name)) return OpenAccessSource(name);
   return OpenSqliteSource(name, options);
 }
@@ -40,6 +49,7 @@ std::unique_ptr<TargetConnection> OpenTarget(const std::string& name, const Open
     }
     return OpenOdbcTarget(cs);
   }
+  RequireFile(name, "TARGET");
   return OpenSqliteTarget(name, options);
 }
 
