@@ -34,7 +34,7 @@ std::string Seconds(double s) {
 std::string ClassOf(const SetResult& r) {
   if (r.status == "succeeded") return "ok";
   if (r.status == "skipped") return "skipped";
-  if (r.status == "not started") return "waiting";
+  if (r.status == kNotStarted) return "waiting";
   return "bad";
 }
 
@@ -74,7 +74,7 @@ std::string HtmlReport(const std::vector<SetResult>& results, const std::string&
     h += "<tr class=\"" + ClassOf(*r) + "\"><td class=\"name\">" + HtmlEscape(r->name) + "</td><td class=\"status\">" +
          HtmlEscape(r->status) + "</td><td class=\"n\">" + Cell(r->rows_read) + "</td><td class=\"n\">" +
          Cell(r->rows_written) + "</td><td>" + HtmlEscape(ReconciliationText(r->reconciliation)) +
-         "</td><td class=\"n\">" + (r->status == "skipped" || r->status == "not started" ? "-" : Seconds(r->seconds)) + "</td><td>" +
+         "</td><td class=\"n\">" + (r->status == "skipped" || r->status == kNotStarted ? "-" : Seconds(r->seconds)) + "</td><td>" +
          HtmlEscape(r->source) + "</td><td>" + HtmlEscape(r->target) + "</td><td class=\"error\">" +
          HtmlEscape(r->error) + "</td></tr>\n";
   }

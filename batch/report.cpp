@@ -11,8 +11,8 @@ namespace velaccap::batch {
 
 namespace {
 
-const char* const kStatuses[] = {"succeeded", "skipped", "failed", "timed out", "crashed", "interrupted",
-                                 "not started"};
+const char* const kStatuses[] = {"succeeded", "skipped", "failed", kTimedOut, "crashed", "interrupted",
+                                 kNotStarted};
 
 std::string Number(long long n) { return n < 0 ? "-" : std::to_string(n); }
 
@@ -25,11 +25,16 @@ std::string Seconds(double s) {
 }  // namespace
 
 nlohmann::json ToJson(const SetResult& r) {
-  nlohmann::json j{{"name", r.name},           {"source", r.source},
-                   {"target", r.target},       {"status", r.status},
-                   {"exit_code", r.exit_code}, {"rows_read", r.rows_read},
-                   {"rows_written", r.rows_written}, {"rows_updated", r.rows_updated},
-                   {"reconciliation", r.reconciliation}, {"seconds", r.seconds}};
+  auto known = [](long long n) { return n < 0 ? nlohmann::json(nullptr) : nlohmann::json(n); };
+  nlohmann::json j{{"name", r.name},     {"source", r.source},
+                   {"target", r.target}, {"status", r.status},
+                   {"exit_code", known(r.exit_code)}, {"reconciliation", r.reconciliation},
+                   {"seconds", r.seconds}};
+  // The same names as a migration's own summary.
+  j["totals"] = r.rows_read < 0 ? nlohmann::json(nullptr)
+                                : nlohmann::json{{"read", r.rows_read},
+                                                 {"written", r.rows_written},
+                                                 {"updated", r.rows_updated}};
   j["error"] = r.error.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.error);
   return j;
 }
@@ -40,10 +45,13 @@ SetResult FromJson(const nlohmann::json& j) {
   r.source = j.at("source").get<std::string>();
   r.target = j.at("target").get<std::string>();
   r.status = j.at("status").get<std::string>();
-  r.exit_code = j.value("exit_code", -1);
-  r.rows_read = j.value("rows_read", -1LL);
-  r.rows_written = j.value("rows_written", -1LL);
-  r.rows_updated = j.value("rows_updated", -1LL);
+  if (j.contains("exit_code") && j["exit_code"].is_number_integer()) r.exit_code = j["exit_code"].get<int>();
+  if (j.contains("totals") && j["totals"].is_object()) {
+    const nlohmann::json& t = j["totals"];
+    r.rows_read = t.value("read", -1LL);
+    r.rows_written = t.value("written", -1LL);
+    r.rows_updated = t.value("updated", -1LL);
+  }
   if (j.contains("reconciliation")) r.reconciliation = j["reconciliation"];
   r.seconds = j.value("seconds", 0.0);
   if (j.contains("error") && j["error"].is_string()) r.error = j["error"].get<std::string>();
@@ -76,7 +84,7 @@ void PrintTable(std::ostream& out, const std::vector<SetResult>& results) {
   for (const SetResult& r : results)
     rows.push_back({r.name, r.status, Number(r.rows_read), Number(r.rows_written),
                     ReconciliationText(r.reconciliation),
-                    r.status == "skipped" || r.status == "not started" ? "-" : Seconds(r.seconds),
+                    r.status == "skipped" || r.status == kNotStarted ? "-" : Seconds(r.seconds),
                     r.error});
   std::vector<std::size_t> width(head.size());
   for (std::size_t c = 0; c < head.size(); ++c) {
@@ -106,7 +114,7 @@ void PrintTable(std::ostream& out, const std::vector<SetResult>& results) {
 }
 
 nlohmann::json SummaryJson(const std::vector<SetResult>& results, const std::string& manifest,
-                           const std::string& shard, int exit_code) {
+                           const std::string& shard, int exit_code, document::Clock::time_point started) {
   nlohmann::json sets = nlohmann::json::array();
   nlohmann::json counts = nlohmann::json::object();
   for (const char* status : kStatuses) counts[status] = 0;
@@ -114,8 +122,14 @@ nlohmann::json SummaryJson(const std::vector<SetResult>& results, const std::str
     sets.push_back(ToJson(r));
     counts[r.status] = counts.value(r.status, 0) + 1;
   }
-  return {{"manifest", manifest}, {"shard", shard.empty() ? nlohmann::json(nullptr) : nlohmann::json(shard)},
-          {"exit_code", exit_code}, {"counts", counts}, {"sets", sets}};
+  nlohmann::json doc;
+  document::Stamp(doc, document::kBatchSummary, started, document::Clock::now());
+  doc["manifest"] = manifest.empty() ? nlohmann::json(nullptr) : nlohmann::json(manifest);
+  doc["shard"] = shard.empty() ? nlohmann::json(nullptr) : nlohmann::json(shard);
+  doc["exit_code"] = exit_code;
+  doc["counts"] = counts;
+  doc["sets"] = sets;
+  return doc;
 }
 
 std::vector<SetResult> ReadSummary(const std::string& path) {

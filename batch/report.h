@@ -9,18 +9,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "progress/document.h"
+
 namespace velaccap::batch {
 
+// The status words of a set that are not one word.
+inline constexpr const char* kTimedOut = "timed_out";
+inline constexpr const char* kNotStarted = "not_started";
+
 // The outcome of one set. Status is one of: succeeded, failed (the run
-// stopped, or its target did not reconcile), timed out, crashed, interrupted
-// (rolled back at an interrupt), not started (the batch was interrupted
+// stopped, or its target did not reconcile), timed_out, crashed, interrupted
+// (rolled back at an interrupt), not_started (the batch was interrupted
 // first), skipped (done by an earlier run, source unchanged).
 struct SetResult {
   std::string name;
   std::string source;
   std::string target;
   std::string status;
-  int exit_code = -1;  // the migration's, -1 when none ran
+  int exit_code = -1;  // the migration's, -1 when none ran (null in JSON)
+  // The run's totals, -1 when none was kept (the JSON's "totals" is null).
   long long rows_read = -1;
   long long rows_written = -1;
   long long rows_updated = -1;
@@ -45,9 +52,11 @@ void PrintTable(std::ostream& out, const std::vector<SetResult>& results);
 // "12 sets: 10 succeeded, 2 failed".
 std::string CountsLine(const std::vector<SetResult>& results);
 
-// The whole batch as JSON: its sets and their counts.
+// The whole batch as JSON (apupgrade.batch-summary/1): its sets and their
+// counts; `manifest` empty for a report of other summaries.
 nlohmann::json SummaryJson(const std::vector<SetResult>& results, const std::string& manifest,
-                           const std::string& shard, int exit_code);
+                           const std::string& shard, int exit_code,
+                           document::Clock::time_point started = document::Clock::now());
 
 // The sets of a summary written by `batch --summary`. Throws InputError
 // naming the file when it is not one.

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "cli/output_file.h"
+#include "progress/document.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {
@@ -25,7 +26,7 @@ SourceStamp StampOf(const std::string& path) {
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-State::State(std::string path) : path_(std::move(path)) {
+State::State(std::string path) : path_(std::move(path)), started_(document::Clock::now()) {
   std::ifstream in(path_, std::ios::binary);
   if (!in) {
     if (errno == ENOENT) return;
@@ -35,13 +36,18 @@ State::State(std::string path) : path_(std::move(path)) {
   text << in.rdbuf();
   try {
     const nlohmann::json doc = nlohmann::json::parse(text.str());
+    // A state of the first release has no format; any other format is not ours.
+    if (doc.contains("format") && doc["format"] != document::kBatchState)
+      throw InputError("the state file " + path_ + " is of another format (" + doc["format"].dump() +
+                       "); name another with --state");
+    auto stamp = [](const nlohmann::json& v) { return v.is_null() ? std::int64_t{-1} : v.get<std::int64_t>(); };
     for (const auto& [name, e] : doc.at("sets").items()) {
       Entry entry;
       entry.status = e.at("status").get<std::string>();
       entry.source = e.at("source").get<std::string>();
       entry.target = e.at("target").get<std::string>();
-      entry.stamp.size = e.at("source_size").get<std::int64_t>();
-      entry.stamp.mtime_ns = e.at("source_mtime_ns").get<std::int64_t>();
+      entry.stamp.size = stamp(e.at("source_size"));
+      entry.stamp.mtime_ns = stamp(e.at("source_mtime_ns"));
       if (e.contains("result")) entry.result = e["result"];
       entries_[name] = std::move(entry);
     }
@@ -59,15 +65,19 @@ const Entry* State::Find(const std::string& name) const {
 void State::Save() const {
   nlohmann::json sets = nlohmann::json::object();
   for (const auto& [name, e] : entries_) {
+    auto known = [](std::int64_t n) { return n < 0 ? nlohmann::json(nullptr) : nlohmann::json(n); };
     nlohmann::json j{{"status", e.status},
                      {"source", e.source},
                      {"target", e.target},
-                     {"source_size", e.stamp.size},
-                     {"source_mtime_ns", e.stamp.mtime_ns}};
+                     {"source_size", known(e.stamp.size)},
+                     {"source_mtime_ns", known(e.stamp.mtime_ns)}};
     if (!e.result.is_null()) j["result"] = e.result;
     sets[name] = std::move(j);
   }
-  nlohmann::json doc{{"version", 1}, {"sets", std::move(sets)}};
+  // Ended: when this state was written.
+  nlohmann::json doc;
+  document::Stamp(doc, document::kBatchState, started_, document::Clock::now());
+  doc["sets"] = std::move(sets);
   WriteAtomically(path_, doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", "state");
 }
 

@@ -19,6 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "progress/document.h"
+
 namespace velaccap::batch {
 
 // What identifies a source file: it is taken as unchanged while these are.
@@ -43,7 +45,8 @@ class State {
  public:
   // Reads `path`; a missing file is an empty state. A file that cannot be
   // read as a state is an InputError naming it: it is never replaced
-  // unseen.
+  // unseen. Written, the state gives the time it was read as the batch's
+  // start.
   explicit State(std::string path);
 
   const std::string& path() const { return path_; }
@@ -59,6 +62,7 @@ class State {
 
  private:
   std::string path_;
+  document::Clock::time_point started_;  // this batch's
   std::map<std::string, Entry> entries_;
 };
 

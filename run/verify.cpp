@@ -22,7 +22,7 @@ const char* StatusName(int code) {
     case VerifyOutcome::kReconciled: return "reconciled";
     case VerifyOutcome::kDifferences: return "differences";
     case VerifyOutcome::kRefused: return "refused";
-    default: return "not proven";
+    default: return "not_proven";
   }
 }
 

@@ -23,7 +23,7 @@ struct VerifyOutcome {
 };
 
 // The outcome's word in the JSON documents: "reconciled", "differences",
-// "refused" or "not proven".
+// "refused" or "not_proven".
 const char* StatusName(int code);
 
 struct VerifyOptions {
