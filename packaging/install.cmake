@@ -65,6 +65,8 @@ install(FILES packaging/apupgrade.bash-completion DESTINATION ${CMAKE_INSTALL_DA
 # installed files; and the 8.12 one the samples follow.
 install(FILES schema/target_820_mssql.sql schema/target_820.sql schema/source_812.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/velaccap)
+# The JSON Schemas of the documents the tool and the library write.
+install(DIRECTORY schema/json/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velaccap/schema FILES_MATCHING PATTERN "*.schema.json")
 
 set(CPACK_PACKAGE_NAME velaccap)
 set(CPACK_PACKAGE_VENDOR "velaccap")

@@ -123,7 +123,8 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
   // The C interface only: the library defines nothing of the C++ headers.
   for (const char* file : {"include/velaccap/capi.h", "include/velaccap/version.h", "lib/pkgconfig/velaccap.pc",
                            "lib/cmake/VelAccAP/VelAccAPConfig.cmake", "lib/cmake/VelAccAP/VelAccAPConfigVersion.cmake",
-                           "share/bash-completion/completions/apupgrade", "bin/apupgrade"})
+                           "share/bash-completion/completions/apupgrade", "bin/apupgrade",
+                           "share/velaccap/schema/summary.schema.json", "share/velaccap/schema/common.schema.json"})
     EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
   EXPECT_FALSE(fs::exists(prefix + "/include/velaccap/clsAPA812.h"));
   for (const char* schema : {"target_820_mssql.sql", "target_820.sql", "source_812.sql"})
