@@ -127,6 +127,11 @@ std::string ConnectName(const std::string& target, const std::string& password) 
 
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
+  const auto started_at = document::Clock::now();
+  // "-": the summary goes to stdout, once, at the end, in place of the table.
+  const bool summary_to_stdout = options.summary == "-";
+  const bool summary_to_file = !options.summary.empty() && !summary_to_stdout;
+  bool summary_path_ok = false;  // cleared by the checks: a refusal may be written there
   const std::string target_name = DisplayName(options.target);
   const bool file_target = IsFileTarget(options.target);
   OpenOptions open_options{options.wait_seconds * 1000, true};
@@ -145,10 +150,11 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     std::vector<std::string> databases{options.source};
     if (file_target) databases.push_back(options.target);
     if (!options.trace.empty()) CheckOutputPath(options.trace, "trace", databases);
-    if (!options.summary.empty()) {
+    if (summary_to_file) {
       CheckOutputPath(options.summary, "summary", databases);
       if (!options.trace.empty() && (options.summary == options.trace || SameFile(options.summary, options.trace)))
         throw InputError("the summary file and the trace file are the same file " + options.summary);
+      summary_path_ok = true;
     }
     source = OpenSource(options.source, open_options);
     target = OpenTarget(ConnectName(options.target, options.odbc_password), open_options);
@@ -160,11 +166,15 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       // A failed write reaches the run as the error OutputFile raised.
       trace.exceptions(std::ios::badbit);
     }
-    if (!options.summary.empty()) {
+    if (summary_to_file) {
       // Proved writable now: after the commit a summary that cannot be
       // written can no longer change what became of the target.
       auto file = std::make_unique<OutputFile>(options.summary, "summary");
-      WriteJson(*file, {{"source", options.source}, {"target", target_name}, {"status", "running"}});
+      nlohmann::json running;
+      document::Stamp(running, document::kSummary, started_at, std::nullopt);
+      running.update({{"source", options.source}, {"target", target_name}, {"status", "running"},
+                      {"exit_code", nullptr}});
+      WriteJson(*file, running);
       summary_file = std::move(file);
     }
     // The write lock first: the checks below then see what the run will see.
@@ -184,16 +194,23 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     const std::string why =
         sig ? std::string("interrupted by ") + SignalName(sig) + " before the run began; nothing was written" : e.what();
     err << "apupgrade: " << why << '\n';
-    const nlohmann::json doc = {{"source", options.source}, {"target", target_name},
-                                {"status", sig ? "interrupted" : "refused"}, {"exit_code", code}, {"error", why}};
+    nlohmann::json doc;
+    document::Stamp(doc, document::kSummary, started_at, document::Clock::now());
+    doc.update({{"source", options.source}, {"target", target_name},
+                {"status", sig ? "interrupted" : "refused"}, {"exit_code", code}, {"error", why}});
     if (options.summary_json) *options.summary_json = doc;
-    if (summary_file) {
-      try {
+    try {
+      // A refusal before the file was made is written too, where the path
+      // was found safe.
+      if (!summary_file && summary_path_ok) summary_file = std::make_unique<OutputFile>(options.summary, "summary");
+      if (summary_file) {
         summary_file->Restart();
         WriteJson(*summary_file, doc);
-      } catch (const std::exception& w) {
-        err << "apupgrade: " << w.what() << '\n';
+      } else if (summary_to_stdout) {
+        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n' << std::flush;
       }
+    } catch (const std::exception& w) {
+      err << "apupgrade: " << w.what() << '\n';
     }
     return code;
   }
@@ -323,7 +340,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
 
   // The table is the record of a run that is kept; a failed run's counts are
   // in the JSON summary.
-  if (!options.quiet && succeeded) {
+  if (!options.quiet && succeeded && !summary_to_stdout) {
     report.PrintTable(out);
     // Each check is in the JSON summary; the differences go to stderr.
     if (proof && proof->ok()) {
@@ -355,8 +372,9 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     err << "apupgrade: " << target_name << ": after the failure the engine's quick check reports: " << problem << '\n';
 
   nlohmann::json doc;
-  if (summary_file || options.summary_json) {
+  if (summary_file || summary_to_stdout || options.summary_json) {
     doc = report.ToJson();
+    document::Stamp(doc, document::kSummary, started_at, document::Clock::now());
     doc["status"] = signal != 0 ? "interrupted"
                     : cancelled ? "cancelled"
                     : mismatch  ? "mismatch"
@@ -379,6 +397,13 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
       // A failed run stays a failure; a committed one is not undone by it.
       err << "apupgrade: " << (succeeded ? std::string(kOutputLostText) + " the summary could not be written: " : "")
           << e.what() << '\n';
+      if (succeeded) return kOutputLost;
+    }
+  } else if (summary_to_stdout) {
+    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    if (!out.flush()) {
+      err << "apupgrade: " << (succeeded ? std::string(kOutputLostText) + " the summary" : std::string("the summary"))
+          << " could not be written to the standard output\n";
       if (succeeded) return kOutputLost;
     }
   }
@@ -423,24 +448,18 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream& err) {
-  if (IsFileTarget(options.target)) {
-    try {
-      RefuseSameDatabase(options.source, options.target);
-    } catch (const std::exception& e) {
-      err << "apupgrade: " << e.what() << '\n';
-      return 2;
-    }
+  const auto started = document::Clock::now();
+  run::VerifyOutcome v;
+  try {
+    if (IsFileTarget(options.target)) RefuseSameDatabase(options.source, options.target);
+    v = run::Verify(options.source, ConnectName(options.target, options.odbc_password),
+                    run::VerifyOptions{options.wait_seconds});
+  } catch (const InputError& e) {
+    v.code = run::VerifyOutcome::kRefused;
+    v.error = e.what();
   }
-  const run::VerifyOutcome v = run::Verify(options.source, ConnectName(options.target, options.odbc_password),
-                                                       run::VerifyOptions{options.wait_seconds});
   if (options.json) {
-    nlohmann::json doc{{"source", options.source},
-                       {"target", DisplayName(options.target)},
-                       {"status", run::StatusName(v.code)},
-                       {"exit_code", v.code}};
-    if (!v.error.empty()) doc["error"] = v.error;
-    if (v.result) doc["reconciliation"] = reconcile::ToJson(*v.result);
-    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    out << run::VerifyJson(options.source, DisplayName(options.target), v, v.code, started) << '\n';
   } else if (v.result) {
     reconcile::PrintResult(out, *v.result);
   }

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/account_set.h"
 #include "cli/commands.h"
 #include "progress/run_report.h"
 #include "reconcile/json.h"
@@ -208,8 +209,8 @@ VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, co
   // that does not watch them.
   if (code == velaccap::cli::kCancelled) code = VELACCAP_CANCELLED;
   if (!summary.is_null()) {
-    summary.erase("exit_code");
-    summary["result"] = code;
+    // The library's result where the tool's exit code stands.
+    summary["exit_code"] = code;
     obj->summary = summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   }
   return code;
@@ -224,18 +225,14 @@ VELACCAP_EXPORT int VelAccAP_Verify(VelAccAPObject* obj, const char* source, con
     return VELACCAP_BAD_CALL;
   }
   try {
+    const auto started = velaccap::document::Clock::now();
     const velaccap::run::VerifyOutcome v = velaccap::run::Verify(source, target);
     using Code = velaccap::run::VerifyOutcome;
     const int code = v.code == Code::kReconciled    ? VELACCAP_OK
                      : v.code == Code::kDifferences ? VELACCAP_MISMATCH
                      : v.code == Code::kRefused     ? VELACCAP_REFUSED
                                                     : VELACCAP_FAILED;
-    nlohmann::json doc{{"status", velaccap::run::StatusName(v.code)}, {"result", code}};
-    if (!v.error.empty()) doc["error"] = v.error;
-    if (v.result) {
-      doc["reconciliation"] = velaccap::reconcile::ToJson(*v.result);
-    }
-    obj->summary = doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    obj->summary = velaccap::run::VerifyJson(source, velaccap::cli::DisplayName(target), v, code, started);
     if (code == VELACCAP_MISMATCH) obj->description = "the target does not reconcile with the source";
     else if (code != VELACCAP_OK) obj->description = v.error;
     return code;

@@ -1,5 +1,7 @@
 #include "run/verify.h"
 
+#include "reconcile/json.h"
+
 #include <memory>
 
 #include "check/needs.h"
@@ -24,6 +26,18 @@ const char* StatusName(int code) {
     case VerifyOutcome::kRefused: return "refused";
     default: return "not_proven";
   }
+}
+
+std::string VerifyJson(const std::string& source, const std::string& target, const VerifyOutcome& outcome,
+                       int exit_code, document::Clock::time_point started) {
+  nlohmann::ordered_json doc = document::Begin(document::kVerify, started, document::Clock::now());
+  doc["source"] = source;
+  doc["target"] = target;
+  doc["status"] = StatusName(outcome.code);
+  doc["exit_code"] = exit_code;
+  if (!outcome.error.empty()) doc["error"] = outcome.error;
+  if (outcome.result) doc["reconciliation"] = reconcile::ToJson(*outcome.result);
+  return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 VerifyOutcome Verify(const std::string& source_name, const std::string& target_name, const VerifyOptions& options) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "progress/document.h"
 #include "reconcile/reconcile.h"
 
 namespace velaccap::run {
@@ -25,6 +26,11 @@ struct VerifyOutcome {
 // The outcome's word in the JSON documents: "reconciled", "differences",
 // "refused" or "not_proven".
 const char* StatusName(int code);
+
+// The outcome as the document `verify --json` writes (apupgrade.verify/1):
+// `target` as it may be shown, `exit_code` the caller's number for it.
+std::string VerifyJson(const std::string& source, const std::string& target, const VerifyOutcome& outcome,
+                       int exit_code, document::Clock::time_point started);
 
 struct VerifyOptions {
   int wait_seconds = 5;  // another program's lock on a SQLite file
