@@ -34,8 +34,8 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
   b->add_flag("--redo", options->redo, "Migrate again the sets an earlier run did");
   b->add_option("--shard", options->shard, "Take every N-th set of the manifest, starting at the K-th")
       ->option_text("K/N");
-  b->add_option("--summary", options->summary, "Write every set's outcome to FILE as JSON")->option_text("FILE");
-  b->add_option("--report", options->report, "Write a self-contained HTML page of every set's outcome")
+  b->add_option("--summary", options->summary, "Write every set's outcome (with --check: its findings) to FILE as JSON")->option_text("FILE");
+  b->add_option("--report", options->report, "Write a self-contained HTML page of every set's outcome (with --check: its findings)")
       ->option_text("FILE.html");
   b->add_flag("--check", options->check,
               "Migrate nothing: run check on every set and list every problem of the installation");

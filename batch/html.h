@@ -15,4 +15,8 @@ std::string HtmlEscape(const std::string& text);
 
 std::string HtmlReport(const std::vector<SetResult>& results, const std::string& title);
 
+// The same page for `batch --check`: every set's verdict, the sets that
+// would stop or cannot be used first, then each of those with its problems.
+std::string HtmlCheckReport(const std::vector<CheckedSet>& sets, const std::string& title);
+
 }  // namespace velaccap::batch

@@ -132,6 +132,32 @@ nlohmann::json SummaryJson(const std::vector<SetResult>& results, const std::str
   return doc;
 }
 
+nlohmann::ordered_json CheckJson(const std::vector<CheckedSet>& sets, const std::string& manifest,
+                                 const std::string& shard, int exit_code, document::Clock::time_point started) {
+  nlohmann::ordered_json doc = document::Begin(document::kBatchCheck, started, document::Clock::now());
+  doc["manifest"] = manifest;
+  doc["shard"] = shard.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(shard);
+  doc["exit_code"] = exit_code;
+  nlohmann::ordered_json counts;
+  for (const char* status : {"would_finish", "would_stop", "refused", "not_checked"}) counts[status] = 0;
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const CheckedSet& s : sets) {
+    counts[s.status] = counts[s.status].get<int>() + 1;
+    nlohmann::ordered_json j;
+    j["name"] = s.name;
+    j["source"] = s.source;
+    j["target"] = s.target;
+    j["status"] = s.status;
+    j["exit_code"] = s.exit_code < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(s.exit_code);
+    j["check"] = s.check;
+    j["error"] = s.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s.error);
+    list.push_back(std::move(j));
+  }
+  doc["counts"] = std::move(counts);
+  doc["sets"] = std::move(list);
+  return doc;
+}
+
 std::vector<SetResult> ReadSummary(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InputError("cannot read the batch summary " + path);

@@ -46,6 +46,22 @@ SetResult FromJson(const nlohmann::json& j);
 // "24 checks, no differences", "2 differences", or "-".
 std::string ReconciliationText(const nlohmann::json& reconciliation);
 
+// A set as `batch --check` found it: its status is would_finish,
+// would_stop, refused, or not_checked (the check did not end).
+struct CheckedSet {
+  std::string name;
+  std::string source;
+  std::string target;
+  std::string status;
+  int exit_code = -1;           // the check's, -1 when it did not end (null in JSON)
+  nlohmann::ordered_json check;  // its `check --json` document, or null
+  std::string error;            // what it said on stderr when refused or not ended
+};
+
+// The assessment as JSON (apupgrade.batch-check/1).
+nlohmann::ordered_json CheckJson(const std::vector<CheckedSet>& sets, const std::string& manifest,
+                                 const std::string& shard, int exit_code, document::Clock::time_point started);
+
 // One row per set in the given order, then a line of counts.
 void PrintTable(std::ostream& out, const std::vector<SetResult>& results);
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "batch/report.h"
 #include "batch/state.h"
 #include "check/needs.h"
+#include "check/report.h"
 #include "cli/account_set.h"
 #include "cli/commands.h"
 #include "cli/password.h"
@@ -302,20 +304,20 @@ class Progress {
   Clock::time_point start_;
 };
 
-void WriteOutputs(const Options& options, const std::vector<SetResult>& results, const std::string& shard, int code,
-                  std::ostream& err, int* exit_code) {
+// Writes the --summary and --report files: `json` and `html` make them.
+void WriteOutputs(const Options& options, const std::function<nlohmann::ordered_json()>& json,
+                  const std::function<std::string()>& html, std::ostream& err, int* exit_code) {
   try {
     if (!options.summary.empty()) {
       cli::OutputFile file(options.summary, "summary");
-      cli::WriteJson(file, SummaryJson(results, options.manifest, shard, code));
+      cli::WriteJson(file, json());
     }
     if (!options.report.empty()) {
       cli::OutputFile file(options.report, "report");
-      std::ostream html(&file);
-      html.exceptions(std::ios::badbit);
-      html << HtmlReport(results, "apupgrade batch " + (options.manifest.empty() ? std::string("report") : options.manifest) +
-                                      (shard.empty() ? "" : " shard " + shard));
-      html.flush();
+      std::ostream page(&file);
+      page.exceptions(std::ios::badbit);
+      page << html();
+      page.flush();
       file.Finish();
     }
   } catch (const std::exception& e) {
@@ -407,8 +409,22 @@ std::size_t Cores() {
   return n == 0 ? 1 : n;
 }
 
+// The page's title: the manifest and the shard.
+std::string Title(const char* what, const std::string& manifest, const std::string& shard) {
+  return std::string("apupgrade ") + what + " " + (manifest.empty() ? std::string("report") : manifest) +
+         (shard.empty() ? "" : " shard " + shard);
+}
+
+// A refusal before the databases were read is the check's one problem, and
+// the check printed nothing for it.
+bool RefusedUnread(const std::vector<check::Problem>& problems) {
+  if (problems.size() != 1) return false;
+  const std::string& c = problems[0].code;
+  return c == "missing-file" || c == "same-database" || c == "unusable-database";
+}
+
 int RunChecks(const Options& options, const std::vector<Set>& sets, const std::string& tool, int jobs,
-              std::ostream& out, std::ostream& err) {
+              const std::string& shard, document::Clock::time_point started, std::ostream& out, std::ostream& err) {
   char dir_template[] = "/tmp/apupgrade-batch-check-XXXXXX";
   std::string tmp = std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) + "/apupgrade-batch-check-XXXXXX"
                                           : std::string(dir_template);
@@ -438,7 +454,8 @@ int RunChecks(const Options& options, const std::vector<Set>& sets, const std::s
           return pid_t(-1);
         }
         return Spawn(tool,
-                     {"check", sets[i].source, target.argument, "--wait", std::to_string(options.wait_seconds)},
+                     {"check", sets[i].source, target.argument, "--json", "--wait",
+                      std::to_string(options.wait_seconds)},
                      tmp + "/" + std::to_string(i) + ".out", tmp + "/" + std::to_string(i) + ".err", target.password);
       },
       [&](std::size_t i, const Ended& e) {
@@ -451,29 +468,49 @@ int RunChecks(const Options& options, const std::vector<Set>& sets, const std::s
       &stop);
   progress.Clear();
   std::size_t fine = 0, stops = 0, unusable = 0;
+  std::vector<CheckedSet> checked;
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Set& s = sets[i];
-    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << cli::DisplayName(s.target) << '\n';
-    const std::string text = Slurp(tmp + "/" + std::to_string(i) + ".out");
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) out << "  " << line << '\n';
+    CheckedSet c{s.name, s.source, cli::DisplayName(s.target), "not_checked", codes[i], nullptr, {}};
+    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << c.target << '\n';
+    // Each child wrote its findings as JSON: the text is made from them.
+    try {
+      c.check = nlohmann::ordered_json::parse(Slurp(tmp + "/" + std::to_string(i) + ".out"));
+    } catch (const nlohmann::json::exception&) {
+      c.check = nullptr;  // cut short: the check did not end
+    }
+    const std::vector<check::Problem> problems =
+        c.check.is_object() ? check::ProblemsOf(c.check) : std::vector<check::Problem>();
+    if (c.check.is_object() && codes[i] >= 0 && codes[i] <= 2 && !(codes[i] == 2 && RefusedUnread(problems))) {
+      std::ostringstream text;
+      check::PrintProblems(text, problems);
+      std::istringstream lines(text.str());
+      for (std::string line; std::getline(lines, line);) out << "  " << line << '\n';
+    }
     if (codes[i] == 0) {
       ++fine;
+      c.status = "would_finish";
     } else if (codes[i] == 1) {
       ++stops;
+      c.status = "would_stop";
     } else {
       ++unusable;
-      const std::string why = ErrorLines(Slurp(tmp + "/" + std::to_string(i) + ".err"));
-      out << "  cannot be used: " << (why.empty() ? "the check did not finish" : why) << '\n';
+      if (codes[i] == 2 && c.check.is_object()) c.status = "refused";
+      else c.check = nullptr;
+      c.error = ErrorLines(Slurp(tmp + "/" + std::to_string(i) + ".err"));
+      if (c.status == "not_checked" || RefusedUnread(problems))
+        out << "  cannot be used: " << (c.error.empty() ? "the check did not finish" : c.error) << '\n';
     }
+    checked.push_back(std::move(c));
   }
   out << sets.size() << (sets.size() == 1 ? " set" : " sets") << " checked: " << fine << " would run to the end, "
       << stops << " would stop, " << unusable << " cannot be used\n";
-  if (sig != 0) {
-    err << "apupgrade: interrupted by " << SignalName(sig) << ": the check was not finished\n";
-    return 128 + sig;
-  }
-  return unusable ? 2 : stops ? 1 : 0;
+  int code = sig != 0 ? 128 + sig : unusable ? 2 : stops ? 1 : 0;
+  if (sig != 0) err << "apupgrade: interrupted by " << SignalName(sig) << ": the check was not finished\n";
+  WriteOutputs(
+      options, [&] { return CheckJson(checked, options.manifest, shard, code, started); },
+      [&] { return HtmlCheckReport(checked, Title("batch --check", options.manifest, shard)); }, err, &code);
+  return code;
 }
 
 }  // namespace
@@ -485,6 +522,7 @@ std::string DefaultStatePath(const std::string& manifest, const std::string& sha
 }
 
 int Run(const Options& options, std::ostream& out, std::ostream& err) {
+  const auto started = document::Clock::now();
   std::string shard_text;
   std::vector<Set> sets;
   std::string state_path;
@@ -505,18 +543,14 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     }
     sets = TakeShard(manifest.sets, shard);
     state_path = options.state.empty() ? DefaultStatePath(options.manifest, options.shard) : options.state;
-    if (!options.check) CheckOutputs(options, sets, state_path);
+    CheckOutputs(options, sets, state_path);
   } catch (const std::exception& e) {
     err << "apupgrade: " << e.what() << '\n';
     return 2;
   }
-  if (options.check && (!options.summary.empty() || !options.report.empty())) {
-    err << "apupgrade: batch --check writes its report to stdout; --summary and --report are for migrations\n";
-    return 2;
-  }
   const std::string tool = options.tool.empty() ? "/proc/self/exe" : options.tool;
   const int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(Cores());
-  if (options.check) return RunChecks(options, sets, tool, jobs, out, err);
+  if (options.check) return RunChecks(options, sets, tool, jobs, shard_text, started, out, err);
 
   std::unique_ptr<StateLock> lock;
   std::unique_ptr<State> state;
@@ -634,7 +668,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         const std::string limit = std::to_string(options.timeout_seconds);
         if (WIFSIGNALED(e.status)) {
           const int by = WTERMSIG(e.status);
-          r.status = e.timed_out ? "timed out" : e.interrupted ? "interrupted" : "crashed";
+          r.status = e.timed_out ? kTimedOut : e.interrupted ? "interrupted" : "crashed";
           r.error = e.timed_out ? "did not finish within " + limit + " s and was killed" :
                                   "the migration's process ended by " + SignalName(by);
           // The engine restores the file from its journal when next opened:
@@ -655,7 +689,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
             if (succeeded) TakeSummary(*doc, &r);
             if (!succeeded) r.error = said;
           } else {
-            r.status = e.timed_out ? "timed out" : e.interrupted && (r.exit_code == 130 || r.exit_code == 143)
+            r.status = e.timed_out ? kTimedOut : e.interrupted && (r.exit_code == 130 || r.exit_code == 143)
                                                        ? "interrupted"
                                                        : "failed";
             r.error = said.empty() ? "the migration ended with exit code " + std::to_string(r.exit_code) : said;
@@ -690,7 +724,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
   progress.Clear();
 
   for (std::size_t i = 0; i < sets.size(); ++i)
-    if (results[i].status.empty()) results[i].status = "not started";
+    if (results[i].status.empty()) results[i].status = kNotStarted;
 
   int code = sig != 0 ? 128 + sig : !fatal.empty() ? 1 : ExitCodeOf(results);
   if (!options.quiet) PrintTable(out, results);
@@ -700,18 +734,21 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     for (const SetResult& r : results) {
       ok += r.ok();
       rolled += r.status == "interrupted";
-      waiting += r.status == "not started";
+      waiting += r.status == kNotStarted;
     }
     err << "apupgrade: interrupted by " << SignalName(sig) << ": " << ok << " of " << results.size()
         << " sets are done; " << rolled << " running were rolled back and " << waiting
         << " not started; run the batch again to do the rest\n";
   }
-  WriteOutputs(options, results, shard_text, code, err, &code);
+  WriteOutputs(
+      options, [&] { return nlohmann::ordered_json(SummaryJson(results, options.manifest, shard_text, code, started)); },
+      [&] { return HtmlReport(results, Title("batch", options.manifest, shard_text)); }, err, &code);
   return code;
 }
 
 int Merge(const std::vector<std::string>& summaries, const std::string& summary, const std::string& report,
           std::ostream& out, std::ostream& err) {
+  const auto started = document::Clock::now();
   std::vector<SetResult> results;
   Options options;
   options.summary = summary;
@@ -738,7 +775,9 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
   }
   PrintTable(out, results);
   int code = ExitCodeOf(results);
-  WriteOutputs(options, results, "", code, err, &code);
+  WriteOutputs(
+      options, [&] { return nlohmann::ordered_json(SummaryJson(results, "", "", code, started)); },
+      [&] { return HtmlReport(results, Title("batch", "", "")); }, err, &code);
   return code;
 }
 

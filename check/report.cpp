@@ -46,6 +46,23 @@ void PrintProblems(std::ostream& out, const std::vector<Problem>& problems) {
     out << "migrate would run to its end.\n";
 }
 
+std::vector<Problem> ProblemsOf(const nlohmann::ordered_json& doc) {
+  std::vector<Problem> problems;
+  auto text = [](const nlohmann::ordered_json& v) { return v.is_string() ? v.get<std::string>() : std::string(); };
+  if (!doc.contains("problems") || !doc["problems"].is_array()) return problems;
+  for (const auto& j : doc["problems"]) {
+    Problem p;
+    p.severity = j.value("severity", "") == "warning" ? Problem::Severity::kWarning : Problem::Severity::kError;
+    p.step = j.contains("step") && j["step"].is_number_integer() ? j["step"].get<int>() : 0;
+    p.table = text(j.value("table", nlohmann::ordered_json()));
+    p.key = text(j.value("key", nlohmann::ordered_json()));
+    p.reason = text(j.value("reason", nlohmann::ordered_json()));
+    p.code = text(j.value("code", nlohmann::ordered_json()));
+    problems.push_back(std::move(p));
+  }
+  return problems;
+}
+
 int ExitCode(const std::vector<Problem>& problems) {
   const Problem* stop = FirstError(problems);
   return !stop ? 0 : stop->step == 0 ? 2 : 1;

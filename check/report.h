@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "check/check.h"
 #include "progress/document.h"
 
@@ -16,6 +18,10 @@ const Problem* FirstError(const std::vector<Problem>& problems);
 // One line per problem, then a closing line saying whether and where the
 // run would stop.
 void PrintProblems(std::ostream& out, const std::vector<Problem>& problems);
+
+// The problems of a document ProblemsJson wrote; what it does not hold as a
+// problem is left out.
+std::vector<Problem> ProblemsOf(const nlohmann::ordered_json& doc);
 
 // The check's exit code: 0 the run would go to its end, 1 it would stop, 2
 // migrate would refuse the databases (an error before the first step).

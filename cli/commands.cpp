@@ -629,7 +629,9 @@ int Main(int argc, char** argv) {
   m->add_flag("-q,--quiet", migrate.quiet, "No progress line and no closing table; errors only");
   m->add_flag("--no-verify", no_verify,
               "Do not reconcile the target with the source before committing the run");
-  m->add_option("--summary", migrate.summary, "Write the run's counts, reconciliation and outcome to FILE as JSON")
+  m->add_option("--summary", migrate.summary,
+                "Write the run's counts, reconciliation and outcome to FILE as JSON, also for a refused run; "
+                "'-' writes it to stdout in place of the closing table")
       ->type_name("FILE");
   AddWaitOption(m, &migrate.wait_seconds);
   AddPasswordPrompt(m, &migrate_prompt);

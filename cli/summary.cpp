@@ -8,14 +8,22 @@
 
 namespace velaccap::cli {
 
-void WriteJson(OutputFile& file, const nlohmann::json& doc) {
+namespace {
+
+template <class Json>
+void Write(OutputFile& file, const Json& doc) {
   std::ostream out(&file);
   // A failed write reaches the caller as the error OutputFile raised.
   out.exceptions(std::ios::badbit);
-  out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  out << doc.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
   out.flush();
   file.Finish();
 }
+
+}  // namespace
+
+void WriteJson(OutputFile& file, const nlohmann::json& doc) { Write(file, doc); }
+void WriteJson(OutputFile& file, const nlohmann::ordered_json& doc) { Write(file, doc); }
 
 void WriteSummaryJson(const std::string& path, const progress::RunReport& report) {
   OutputFile file(path, "summary");

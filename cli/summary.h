@@ -16,6 +16,7 @@ class OutputFile;
 // A write that fails throws velaccap::Error naming the file. Text that is not
 // valid UTF-8 (read from a damaged database) is replaced, not refused.
 void WriteJson(OutputFile& file, const nlohmann::json& doc);
+void WriteJson(OutputFile& file, const nlohmann::ordered_json& doc);
 
 // Writes the report's JSON summary to `path`, which CheckOutputPath has
 // cleared beforehand.
