@@ -253,16 +253,25 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
   // --check lists every problem of the installation in one report.
   Exec(inst.file("s03.db"), kDamaged.at(4).sql);
   Write(inst.file("check.csv"), "name,source,target\nshort,s02.db,t02.db\nbad row,s03.db,t03.db\nfine,s01.db,t01.db\n");
-  r = inst.Run("batch check.csv --check --jobs 2");
-  EXPECT_EQ(r.code, 1) << r.err;
+  r = inst.Run("batch check.csv --check --jobs 2 --summary check.json --report check.html");
+  EXPECT_EQ(r.code, 2) << r.err;
   EXPECT_NE(r.out.find("set 'short' (check.csv line 2): " + dir + "/s02.db -> " + dir + "/t02.db\n  error: "),
             std::string::npos) << r.out;
   EXPECT_NE(r.out.find("migrate would refuse these databases before writing anything"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("set 'bad row' (check.csv line 3)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("iQuantity holds '12 --', which is not a number"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  0 errors, "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("3 sets checked: 1 would run to the end, 2 would stop, 0 cannot be used\n"), std::string::npos)
+  EXPECT_NE(r.out.find("3 sets checked: 1 would run to the end, 1 would stop, 1 cannot be used\n"), std::string::npos)
       << r.out;
+  // The same assessment as one document and one page, the sets to look at first.
+  const nlohmann::json assessed = nlohmann::json::parse(Slurp(inst.file("check.json")));
+  std::vector<std::string> verdicts;
+  for (const auto& s : assessed["sets"])
+    verdicts.push_back(s["status"].get<std::string>() + " " +
+                       (s["check"]["stop"].is_null() ? "-" : s["check"]["stop"]["code"].get<std::string>()));
+  EXPECT_EQ(verdicts, (std::vector<std::string>{"refused missing-table", "would_stop not-a-number", "would_finish -"}));
+  const std::string page = Slurp(inst.file("check.html"));
+  EXPECT_LT(page.find("<td class=\"name\">short"), page.find("<td class=\"name\">fine"));
   EXPECT_TRUE(Dump(inst.target(2)) == inst.fresh());
 }
 
@@ -292,7 +301,7 @@ TEST(Batch, TwelveSetsTwoDamagedMigrateAsSingleRunsAndAgainDoNothing) {
       EXPECT_TRUE(s["reconciliation"]["ok"].get<bool>());
       // The counts the single run gives.
       const nlohmann::json single = nlohmann::json::parse(Slurp(inst.file("r" + Name(i).substr(3) + ".json")));
-      EXPECT_EQ(s["rows_read"], single["totals"]["read"]);
+      EXPECT_EQ(s["totals"]["read"], single["totals"]["read"]);
       EXPECT_EQ(s["rows_written"], single["totals"]["written"]);
       EXPECT_EQ(s["rows_updated"], single["totals"]["updated"]);
       EXPECT_EQ(s["reconciliation"], single["reconciliation"]);
@@ -567,7 +576,7 @@ TEST(Batch, InterruptTimeoutAndLiveProgress) {
     EXPECT_NE(err.find("apupgrade: interrupted by SIGINT: "), std::string::npos) << err;
     EXPECT_NE(err.find(" not started; run the batch again to do the rest\n"), std::string::npos) << err;
     const std::string out = Slurp(inst.file("child.out"));
-    EXPECT_NE(out.find("set03  not started"), std::string::npos) << out;
+    EXPECT_NE(out.find("set03  not_started"), std::string::npos) << out;
     int done = 0;
     for (int i = 1; i <= 5; ++i) {
       const Rows now = Dump(inst.target(i));
@@ -594,10 +603,10 @@ TEST(Batch, InterruptTimeoutAndLiveProgress) {
     EXPECT_EQ(r.code, 1) << r.err;
     const auto sets = SetsOf(inst.file("s.json"));
     EXPECT_EQ(sets.at("set01")["status"], "succeeded");
-    EXPECT_EQ(sets.at("set02")["status"], "timed out");
+    EXPECT_EQ(sets.at("set02")["status"], "timed_out");
     EXPECT_NE(sets.at("set02")["error"].get<std::string>().find("did not finish within 5 s"), std::string::npos)
         << sets.at("set02");
-    EXPECT_NE(r.out.find("set02  timed out"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("set02  timed_out"), std::string::npos) << r.out;
     EXPECT_TRUE(Dump(inst.target(2)) == inst.fresh());
     r = inst.Run("batch sets.csv");
     EXPECT_EQ(r.code, 0) << r.err;
