@@ -169,6 +169,7 @@ int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err)
     if (summary_to_file) {
       // Proved writable now: after the commit a summary that cannot be
       // written can no longer change what became of the target.
+      summary_path_ok = false;  // a file that cannot be made is not tried again
       auto file = std::make_unique<OutputFile>(options.summary, "summary");
       nlohmann::json running;
       document::Stamp(running, document::kSummary, started_at, std::nullopt);

@@ -883,7 +883,10 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
 // A refusal prints nothing on stdout, but check --json its document, with
 // the refusal as its one problem.
 void ExpectRefusal(const std::string& command, const std::string& out, const char* code) {
-  if (command.find("--json") == std::string::npos) return EXPECT_EQ(out, "");
+  if (command.find("--json") == std::string::npos) {
+    EXPECT_EQ(out, "");
+    return;
+  }
   const json doc = json::parse(out);
   EXPECT_EQ(doc["status"], "refused");
   ASSERT_EQ(doc["problems"].size(), 1u);
