@@ -222,7 +222,7 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
   EXPECT_NE(r.err.find("ids.csv line 3: set 'short': SOURCE " + dir + "/s02.db is not an 8.12 account set the run can use"),
             std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Ap_Note_Sub"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("ids.csv line 4: set 'gone': cannot open source database " + dir + "/nowhere.db"),
+  EXPECT_NE(r.err.find("ids.csv line 4: set 'gone': SOURCE " + dir + "/nowhere.db does not exist\n"),
             std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("'good'"), std::string::npos) << r.err;
   for (int i = 1; i <= 3; ++i) EXPECT_TRUE(Dump(inst.target(i)) == inst.fresh()) << i;
@@ -301,9 +301,8 @@ TEST(Batch, TwelveSetsTwoDamagedMigrateAsSingleRunsAndAgainDoNothing) {
       EXPECT_TRUE(s["reconciliation"]["ok"].get<bool>());
       // The counts the single run gives.
       const nlohmann::json single = nlohmann::json::parse(Slurp(inst.file("r" + Name(i).substr(3) + ".json")));
-      EXPECT_EQ(s["totals"]["read"], single["totals"]["read"]);
-      EXPECT_EQ(s["rows_written"], single["totals"]["written"]);
-      EXPECT_EQ(s["rows_updated"], single["totals"]["updated"]);
+      for (const char* count : {"read", "written", "updated"})
+        EXPECT_EQ(s["totals"][count], single["totals"][count]) << count;
       EXPECT_EQ(s["reconciliation"], single["reconciliation"]);
       EXPECT_TRUE(Dump(inst.target(i)) == Dump(inst.reference(i))) << i;
       EXPECT_NE(r.out.find(Name(i) + "  succeeded"), std::string::npos) << r.out;

@@ -762,7 +762,8 @@ TEST(CheckOutput, CountedWarningsAgreeInJsonAndText) {
       EXPECT_EQ(p["severity"], "warning");
       EXPECT_EQ(p["step"], 10);
       EXPECT_EQ(p["table"], "Ap_Detail");
-      EXPECT_EQ(p["key"], "");
+      EXPECT_EQ(p["code"], "reference-finds-no-line");
+      EXPECT_TRUE(p["key"].is_null());
     }
   }
   EXPECT_EQ(listed, 20) << c.text;
