@@ -546,7 +546,7 @@ TEST(Batch, OdbcTargetMigratesAndItsPasswordIsShownNowhere) {
   EXPECT_NE(argv.find("migrate " + inst.file("s02.db") + " odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) +
                       " -q --summary "), std::string::npos) << argv;
   EXPECT_NE(argv.find("check " + inst.file("s02.db") + " odbc:DRIVER={VelSQLite3};Database=" + inst.target(2) +
-                      " --wait 5 | s3cret\n"), std::string::npos) << argv;
+                      " --json --wait 5 | s3cret\n"), std::string::npos) << argv;
   EXPECT_EQ(argv.find("PWD"), std::string::npos) << argv;
 }
 
