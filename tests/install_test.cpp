@@ -128,7 +128,11 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
   EXPECT_EQ(fs::read_symlink(lib), "libVelAccAP.so.1");
   r = Shell(dir.path(), "objdump -p '" + lib + "' | grep SONAME");
   EXPECT_NE(r.out.find("libVelAccAP.so.1\n"), std::string::npos) << r.out;
-  // The C interface only: the library defines nothing of the C++ headers.
+  // The tool runs the library's code, found by its run path, not a copy of its own.
+  r = Shell(dir.path(), "objdump -p '" + prefix + "/bin/apupgrade' | grep -E 'NEEDED.*VelAccAP|RUNPATH'");
+  EXPECT_EQ(r.out.substr(r.out.find_first_not_of(' ')), "NEEDED               libVelAccAP.so.1\n  RUNPATH              $ORIGIN/../" +
+                                                        LibDir() + "\n") << r.out;
+  // The C interface's headers only: the C++ ones include the rooms' own.
   for (const std::string& file : std::initializer_list<std::string>{"include/velaccap/capi.h", "include/velaccap/version.h", LibDir() + "/pkgconfig/velaccap.pc",
         LibDir() + "/cmake/VelAccAP/VelAccAPConfig.cmake", LibDir() + "/cmake/VelAccAP/VelAccAPConfigVersion.cmake",
         "share/bash-completion/completions/apupgrade", "bin/apupgrade", "share/man/man1/apupgrade.1.gz"})
