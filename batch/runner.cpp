@@ -20,12 +20,12 @@
 #include "batch/report.h"
 #include "batch/state.h"
 #include "check/needs.h"
-#include "cli/account_set.h"
-#include "cli/commands.h"
-#include "cli/password.h"
 #include "dbaccess/odbc_connection_string.h"
-#include "cli/output_file.h"
-#include "cli/summary.h"
+#include "run/account_set.h"
+#include "run/migration.h"
+#include "run/output_file.h"
+#include "run/password.h"
+#include "run/summary.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {
@@ -135,7 +135,7 @@ ChildTarget SplitPassword(const std::string& target) {
   const std::string text = target.substr(kOdbc.size());
   const OdbcConnectionString parsed = ParseOdbcConnectionString(text);
   if (!parsed.complete())
-    throw Error("the connection string of " + cli::DisplayName(target) +
+    throw Error("the connection string of " + run::DisplayName(target) +
                 " cannot be read whole, so its password cannot be kept off the migration's command line");
   ChildTarget out{std::string(kOdbc), {}};
   std::size_t from = 0;
@@ -163,7 +163,7 @@ pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   // Made before fork: only async-signal-safe calls run between fork and exec.
-  const std::string variable = std::string(cli::kPasswordVariable) + "=";
+  const std::string variable = std::string(run::kPasswordVariable) + "=";
   const std::string setting = variable + password;
   std::vector<char*> envp;
   for (char** e = environ; *e; ++e)
@@ -306,11 +306,11 @@ void WriteOutputs(const Options& options, const std::vector<SetResult>& results,
                   std::ostream& err, int* exit_code) {
   try {
     if (!options.summary.empty()) {
-      cli::OutputFile file(options.summary, "summary");
-      cli::WriteJson(file, SummaryJson(results, options.manifest, shard, code));
+      run::OutputFile file(options.summary, "summary");
+      run::WriteJson(file, SummaryJson(results, options.manifest, shard, code));
     }
     if (!options.report.empty()) {
-      cli::OutputFile file(options.report, "report");
+      run::OutputFile file(options.report, "report");
       std::ostream html(&file);
       html.exceptions(std::ios::badbit);
       html << HtmlReport(results, "apupgrade batch " + (options.manifest.empty() ? std::string("report") : options.manifest) +
@@ -344,13 +344,13 @@ void CheckOutputs(const Options& options, const std::vector<Set>& sets, const st
   for (auto [path, what] : {std::pair{options.summary, "summary"}, {options.report, "report"}}) {
     if (path.empty()) continue;
     CheckFolder(path, what);
-    cli::CheckOutputPath(path, what, databases);
+    run::CheckOutputPath(path, what, databases);
     for (const std::string& other : {options.manifest, state, state + ".lock"})
-      if (!other.empty() && (path == other || cli::SameFile(path, other)))
+      if (!other.empty() && (path == other || run::SameFile(path, other)))
         throw InputError(std::string("the ") + what + " file " + path + " is the batch's own file " + other);
   }
   if (!options.summary.empty() && !options.report.empty() &&
-      (options.summary == options.report || cli::SameFile(options.summary, options.report)))
+      (options.summary == options.report || run::SameFile(options.summary, options.report)))
     throw InputError("the summary file and the report file are the same file " + options.summary);
 }
 
@@ -364,7 +364,7 @@ std::vector<Problem> Identify(const std::vector<Set>& sets, int wait_seconds) {
       std::unique_ptr<TargetConnection> target = OpenTarget(s.target, open);
       const check::Identity id = check::Identify(*source, *target);
       for (const std::string& text :
-           {check::SourceMisfit(id.source, s.source), check::TargetMisfit(id.target, cli::DisplayName(s.target))})
+           {check::SourceMisfit(id.source, s.source), check::TargetMisfit(id.target, run::DisplayName(s.target))})
         if (!text.empty()) problems.push_back({s.where, "set '" + s.name + "': " + text, s.line});
     } catch (const std::exception& e) {
       problems.push_back({s.where, "set '" + s.name + "': " + e.what(), s.line});
@@ -377,7 +377,7 @@ SetResult Base(const Set& s) {
   SetResult r;
   r.name = s.name;
   r.source = s.source;
-  r.target = cli::DisplayName(s.target);
+  r.target = run::DisplayName(s.target);
   return r;
 }
 
@@ -453,7 +453,7 @@ int RunChecks(const Options& options, const std::vector<Set>& sets, const std::s
   std::size_t fine = 0, stops = 0, unusable = 0;
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Set& s = sets[i];
-    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << cli::DisplayName(s.target) << '\n';
+    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << run::DisplayName(s.target) << '\n';
     const std::string text = Slurp(tmp + "/" + std::to_string(i) + ".out");
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) out << "  " << line << '\n';
@@ -567,7 +567,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         entry = state->Find(s.name);
       }
       const bool done = entry && entry->status == "done" && entry->source == s.source &&
-                        entry->target == cli::DisplayName(s.target) &&
+                        entry->target == run::DisplayName(s.target) &&
                         entry->stamp == StampOf(s.source);
       if (done && !options.redo) {
         SetResult r = FromJson(entry->result);
@@ -606,7 +606,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           stamps[i] = StampOf(s.source);
           // Recorded before the child exists, so that a batch killed from
           // here on finds the child's summary on its next run.
-          state->Put(s.name, Entry{"running", s.source, cli::DisplayName(s.target), stamps[i], nullptr});
+          state->Put(s.name, Entry{"running", s.source, run::DisplayName(s.target), stamps[i], nullptr});
           state->Save();
           const ChildTarget target = SplitPassword(s.target);
           return Spawn(tool,
@@ -648,7 +648,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         } else {
           r.exit_code = WEXITSTATUS(e.status);
           const bool succeeded = r.exit_code == 0 && doc && doc->value("status", "") == "succeeded";
-          if (succeeded || r.exit_code == cli::kOutputLost) {
+          if (succeeded || r.exit_code == run::kOutputLost) {
             r.status = "succeeded";
             // Only a kept run's counts are the target's; a failed run's are
             // in its error and were rolled back.
@@ -667,7 +667,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         if (r.status == "succeeded") {
           ++done;
           if (r.rows_read > 0) rows += r.rows_read;
-          state->Put(s.name, Entry{"done", s.source, cli::DisplayName(s.target), stamps[i], ToJson(r)});
+          state->Put(s.name, Entry{"done", s.source, run::DisplayName(s.target), stamps[i], ToJson(r)});
         } else {
           if (r.status != "interrupted") ++failed;
           state->Erase(s.name);
@@ -719,7 +719,7 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
   try {
     for (std::size_t i = 0; i < summaries.size(); ++i)
       for (std::size_t j = 0; j < i; ++j)
-        if (summaries[i] == summaries[j] || cli::SameFile(summaries[i], summaries[j]))
+        if (summaries[i] == summaries[j] || run::SameFile(summaries[i], summaries[j]))
           throw InputError("the summary " + summaries[i] + " is given twice (also as " + summaries[j] +
                            "); its sets would be counted twice");
     for (const std::string& path : summaries)
@@ -727,9 +727,9 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
     std::vector<std::string> inputs = summaries;
     for (auto [path, what] : {std::pair{summary, "summary"}, {report, "report"}}) {
       if (path.empty()) continue;
-      cli::CheckOutputPath(path, what, {});
+      run::CheckOutputPath(path, what, {});
       for (const std::string& in : inputs)
-        if (path == in || cli::SameFile(path, in))
+        if (path == in || run::SameFile(path, in))
           throw InputError(std::string("the ") + what + " file " + path + " is one of the summaries read");
     }
   } catch (const std::exception& e) {

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/output_file.h"
+#include "run/output_file.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {
@@ -74,7 +74,7 @@ void State::Save() const {
 void WriteAtomically(const std::string& path, const std::string& text, const char* what) {
   const std::string temp = path + ".tmp";
   {
-    cli::OutputFile file(temp, what);
+    run::OutputFile file(temp, what);
     std::ostream out(&file);
     out.exceptions(std::ios::badbit);
     out << text;

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "cli/account_set.h"
+#include "run/account_set.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 namespace {
 
 TEST(DisplayName, MasksEveryPasswordOfAConnectionString) {
@@ -31,4 +31,4 @@ TEST(DisplayName, ShowsAFileNameAsItIs) {
 }
 
 }  // namespace
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

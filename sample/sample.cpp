@@ -1,4 +1,4 @@
-#include "cli/sample.h"
+#include "sample/sample.h"
 
 #include <sqlite3.h>
 
@@ -11,11 +11,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "cli/account_set.h"
-#include "cli/schema.h"
+#include "run/account_set.h"
+#include "schema/schema.h"
 #include "velaccap/value.h"
 
-namespace velaccap::cli {
+namespace velaccap::sample {
 
 namespace {
 
@@ -649,12 +649,12 @@ class Generator {
 }  // namespace
 
 SampleCounts WriteSample(const std::string& path, const SampleOptions& options) {
-  SqliteHandle db = CreateSqliteFile(path, schema::kSource812);
+  run::SqliteHandle db = run::CreateSqliteFile(path, schema::kSource812);
   try {
     // Nothing to protect while the file is being made: no journal, no syncs.
-    ExecSql(db.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
+    run::ExecSql(db.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
     SampleCounts counts = Generator(db.get(), options).Run();
-    ExecSql(db.get(), "COMMIT");
+    run::ExecSql(db.get(), "COMMIT");
     return counts;
   } catch (...) {
     db.reset();
@@ -664,4 +664,4 @@ SampleCounts WriteSample(const std::string& path, const SampleOptions& options) 
   }
 }
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::sample

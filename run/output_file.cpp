@@ -1,4 +1,4 @@
-#include "cli/output_file.h"
+#include "run/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 
 #include "velaccap/open.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 namespace {
 
@@ -134,4 +134,4 @@ void OutputFile::Restart() {
   if (::lseek(fd_, 0, SEEK_SET) < 0 && errno != ESPIPE) Fail(errno);
 }
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 // Throws InputError when `path`, given for `what` ("trace"), is one of
 // `databases` (the same file by device and inode, also through a link or
@@ -54,4 +54,4 @@ class OutputFile : public std::streambuf {
   std::vector<char> buffer_;
 };
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run
