@@ -1,5 +1,5 @@
-// The tool's own output files (the trace). They must never take the place of
-// a database: a path that is the source, the target, a journal of either, or
+// The output files of a run and of the batch (trace, summary, report, state).
+// They must never take the place of a database: a path that is the source, the target, a journal of either, or
 // any existing database file is refused before anything is opened for
 // writing. And a write that fails must stop the run, not cut the file short.
 #pragma once
@@ -53,5 +53,9 @@ class OutputFile : public std::streambuf {
   int fd_ = -1;
   std::vector<char> buffer_;
 };
+
+// Writes `text` to `path` atomically: a temporary file beside it, synced,
+// renamed over it, and the folder synced. Throws Error naming the file.
+void WriteAtomically(const std::string& path, const std::string& text, const char* what);
 
 }  // namespace velaccap::run
