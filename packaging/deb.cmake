@@ -30,12 +30,13 @@ add_custom_target(velaccap_deb_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/chang
 while(deb_packages)
   list(POP_FRONT deb_packages component package)
   string(TOUPPER ${component} COMPONENT)
+  # Only in the packages (a component's install), not in `cmake --install`.
   install(FILES packaging/debian/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
-          DESTINATION ${deb_doc}/${package} COMPONENT ${component})
+          DESTINATION ${deb_doc}/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
   # The tags lintian is told to leave alone, each with its reason.
   configure_file(packaging/debian/lintian-overrides ${PROJECT_BINARY_DIR}/lintian/${package} @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/lintian/${package} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-          COMPONENT ${component})
+          COMPONENT ${component} EXCLUDE_FROM_ALL)
   set(CPACK_DEBIAN_${COMPONENT}_PACKAGE_NAME ${package})
 endwhile()
 
