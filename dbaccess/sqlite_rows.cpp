@@ -190,7 +190,9 @@ void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& r
 }
 
 Unsent::Unsent(Connection db, std::size_t batch_rows)
-    : HeldRows(static_cast<HeldRows::Engine&>(*this)), db_(std::move(db)), batch_rows_(std::max<std::size_t>(batch_rows, 1)) {
+    : HeldRows(static_cast<HeldRows::Engine&>(*this)),
+      db_(std::move(db)),
+      batch_rows_(std::max<std::size_t>(batch_rows, 1)) {
   if (sqlite3_create_module_v2(db_.get(), kModuleName, RowsModule::Get(), this, nullptr) != SQLITE_OK)
     ThrowLast(db_.get());
 }
