@@ -175,17 +175,6 @@ TEST_F(OdbcTarget, FailuresCarryTheDriversText) {
   EXPECT_EQ(Query(path_, "SELECT count(*) FROM Ap_T"), (Rows{{"0"}}));
 }
 
-TEST(OdbcConnect, AFailedConnectNamesTheTargetButNoPassword) {
-  using velaccap::InputError, velaccap::OpenOdbcTarget;
-  std::string text = ErrorOf<InputError>([] { OpenOdbcTarget("DRIVER={NoSuchDriver};Database=/no/x.db;PWD=secret"); });
-  EXPECT_TRUE(Has(text, "Database=/no/x.db"));
-  EXPECT_TRUE(Has(text, "NoSuchDriver"));  // the driver manager's diagnostic
-  EXPECT_EQ(text.find("secret"), std::string::npos) << text;
-  text = ErrorOf<InputError>([] { OpenOdbcTarget("DSN={No DSN};PWD={se;cret}}}"); });
-  EXPECT_TRUE(Has(text, "DSN=No DSN"));
-  EXPECT_EQ(text.find("cret"), std::string::npos) << text;
-}
-
 TEST_F(OdbcTarget, ResultsAreTypedAndStartOnTheFirstRow) {
   Exec(path_,
        "INSERT INTO Ap_T (cName, iNum, iMoney, fRate, dDate, bFlag) VALUES"
