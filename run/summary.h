@@ -8,7 +8,7 @@
 
 #include "progress/run_report.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 class OutputFile;
 
@@ -22,4 +22,4 @@ void WriteJson(OutputFile& file, const nlohmann::ordered_json& doc);
 // cleared beforehand.
 void WriteSummaryJson(const std::string& path, const progress::RunReport& report);
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run
