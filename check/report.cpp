@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "progress/document.h"
 
 namespace velaccap::check {
 
@@ -68,9 +67,9 @@ int ExitCode(const std::vector<Problem>& problems) {
   return !stop ? 0 : stop->step == 0 ? 2 : 1;
 }
 
-std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems,
-                         document::Clock::time_point started, document::Clock::time_point ended) {
-  nlohmann::ordered_json doc = document::Begin(document::kCheck, started, ended);
+std::string ProblemsJson(nlohmann::ordered_json head, const std::string& source, const std::string& target,
+                         const std::vector<Problem>& problems) {
+  nlohmann::ordered_json doc = std::move(head);
   doc["source"] = source;
   doc["target"] = target;
   const int code = ExitCode(problems);

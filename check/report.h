@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "check/check.h"
-#include "progress/document.h"
 
 namespace velaccap::check {
 
@@ -27,9 +26,10 @@ std::vector<Problem> ProblemsOf(const nlohmann::ordered_json& doc);
 // migrate would refuse the databases (an error before the first step).
 int ExitCode(const std::vector<Problem>& problems);
 
-// The same as one JSON document (apupgrade.check/1): source, target, status,
-// exit_code, would_stop, the stop, the counts and every problem.
-std::string ProblemsJson(const std::string& source, const std::string& target, const std::vector<Problem>& problems,
-                         document::Clock::time_point started, document::Clock::time_point ended);
+// The same as one JSON document: after what `head` holds (the document's
+// format, version and times, which the caller knows), source, target,
+// status, exit_code, would_stop, the stop, the counts and every problem.
+std::string ProblemsJson(nlohmann::ordered_json head, const std::string& source, const std::string& target,
+                         const std::vector<Problem>& problems);
 
 }  // namespace velaccap::check

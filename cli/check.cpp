@@ -43,8 +43,8 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     problems = {{check::Problem::Severity::kError, 0, "", "", e.what(), false, refusal}};
   }
   if (options.json)
-    out << check::ProblemsJson(options.source, run::DisplayName(options.target), problems, started,
-                               document::Clock::now());
+    out << check::ProblemsJson(document::Begin(document::kCheck, started, document::Clock::now()), options.source,
+                               run::DisplayName(options.target), problems);
   else
     check::PrintProblems(out, problems);
   return check::ExitCode(problems);
