@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
           unixodbc-dev unixodbc libsqliteodbc mdbtools mdbtools-dev libcli11-dev
           libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-          nlohmann-json3-dev help2man dpkg-dev libcsv-dev chromium valgrind)
+          nlohmann-json3-dev help2man dpkg-dev libcsv-dev chromium valgrind
+          libfmt-dev)
 
 missing=()
 for p in "${packages[@]}"; do
