@@ -49,6 +49,7 @@ void Phases::Step(Clock::time_point t, int step, int steps, std::string_view tab
                   long long all_done, long long all_to_read) {
   all_done_ = all_done;
   all_to_read_ = all_to_read;
+  if (rows_file_) rows_file_->Write(all_done, all_to_read);
   if (!in_step_ && steps_start_ == Clock::time_point{}) steps_start_ = t;
   in_step_ = true;
   phase_ = fmt::format("step {} of {}  {}", step, steps, table);
@@ -63,6 +64,7 @@ void Phases::Rows(long long done, long long all_done, long long all_to_read) {
   done_ = done;
   all_done_ = all_done;
   all_to_read_ = all_to_read;
+  if (rows_file_) rows_file_->Write(all_done, all_to_read);
   if (!line_.enabled()) return;
   const Clock::time_point t = now_();
   if (line_.Due(t)) Draw(t);

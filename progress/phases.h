@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "progress/live_line.h"
+#include "progress/rows_file.h"
 
 namespace velaccap::progress {
 
@@ -22,7 +23,11 @@ class Phases {
   Phases(const LiveOptions& live, std::ostream* log, Clock::time_point start = Clock::now(),
          Clock::time_point (*now)() = &Clock::now);
 
-  bool live() const { return line_.enabled(); }
+  // Whether the rows read are wanted as the run goes on.
+  bool wants_rows() const { return line_.enabled() || rows_file_ != nullptr; }
+
+  // Also keeps the run's rows in `file` (which must outlive the phases).
+  void KeepRowsIn(RowsFile* file) { rows_file_ = file; }
 
   // A phase without steps: "checking", "reconciling", "committing".
   void Phase(std::string_view name);
@@ -50,6 +55,7 @@ class Phases {
   void Draw(Clock::time_point t);
 
   LiveLine line_;
+  RowsFile* rows_file_ = nullptr;
   std::ostream* log_;
   bool log_on_line_;
   Clock::time_point (*now_)();

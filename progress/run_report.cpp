@@ -197,7 +197,7 @@ class RunReport::Recorder {
     if (--countdown_ > 0) return;
     countdown_ = kRowsPerClockRead;
     Observe();
-    if (!phases_->live()) return;
+    if (!phases_->wants_rows()) return;
     phases_->Rows(current_->read, AllRead(), all_to_read_);
   }
 
