@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/account_set.h"
-#include "cli/output_file.h"
+#include "run/account_set.h"
+#include "run/output_file.h"
 #include "progress/messages.h"
 #include "velaccap/open.h"
 
@@ -254,7 +254,7 @@ std::vector<Problem> CrossProblems(const std::vector<Set>& sets) {
   std::unordered_map<std::string, std::size_t> names, targets, sources;
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Set& s = sets[i];
-    const std::string target = cli::DisplayName(s.target);
+    const std::string target = run::DisplayName(s.target);
     const std::string source_id = Identity(s.source), target_id = Identity(s.target);
     auto add = [&](const std::string& text) { problems.push_back({s.where, text, s.line}); };
     auto earlier = [&](const std::unordered_map<std::string, std::size_t>& seen, const std::string& key) {

@@ -1,9 +1,6 @@
 #include "batch/runner.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -11,21 +8,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <thread>
 
+#include "batch/children.h"
 #include "batch/html.h"
 #include "batch/manifest.h"
 #include "batch/report.h"
 #include "batch/state.h"
 #include "check/needs.h"
-#include "cli/account_set.h"
-#include "cli/commands.h"
-#include "cli/password.h"
-#include "dbaccess/odbc_connection_string.h"
-#include "cli/output_file.h"
-#include "cli/summary.h"
+#include "run/account_set.h"
+#include "run/migration.h"
+#include "run/output_file.h"
+#include "run/summary.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {
@@ -34,55 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// After SIGTERM or SIGINT a run rolls back at its next database operation;
-// one that does not end within this long is killed, and its target
-// recovered from the engine's journal.
-constexpr auto kTermGrace = std::chrono::seconds(5);
-
-volatile sig_atomic_t g_signal = 0;
-
-void NoteSignal(int sig) {
-  if (g_signal == 0) g_signal = sig;
-}
-
-// SIGINT and SIGTERM stop the batch from starting sets, for the object's
-// lifetime; the running children are told by the batch itself, once, as
-// they run in process groups of their own and a terminal's Ctrl-C does not
-// reach them.
-class Interrupts {
- public:
-  Interrupts() {
-    g_signal = 0;
-    struct sigaction sa {};
-    sa.sa_handler = NoteSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old_int_);
-    sigaction(SIGTERM, &sa, &old_term_);
-  }
-  ~Interrupts() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
-  }
-  Interrupts(const Interrupts&) = delete;
-  Interrupts& operator=(const Interrupts&) = delete;
-
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
-};
-
-std::string SignalName(int sig) {
-  switch (sig) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGKILL: return "SIGKILL";
-    case SIGSEGV: return "SIGSEGV";
-    case SIGABRT: return "SIGABRT";
-    case SIGBUS: return "SIGBUS";
-    default: return "signal " + std::to_string(sig);
-  }
-}
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -105,177 +51,7 @@ std::string FileKey(const std::string& name) {
   return safe + "-" + std::string(hex, 8);
 }
 
-// The messages a child wrote on stderr, as one line: "apupgrade: " left off.
-std::string ErrorLines(const std::string& text) {
-  std::string out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("apupgrade: ", 0) == 0) line.erase(0, 11);
-    if (line.empty()) continue;
-    out += (out.empty() ? "" : " / ") + line;
-  }
-  if (out.size() > 4000) out = out.substr(0, 4000) + " ...";
-  return out;
-}
-
 bool IsFile(const std::string& name) { return name.rfind("odbc:", 0) != 0; }
-
-// A set's target as a child's argument: the command line is every local
-// user's to read (/proc/PID/cmdline), so the password of a connection string
-// is taken out of it, to be handed over in the child's environment, which
-// only its owner can read.
-struct ChildTarget {
-  std::string argument;
-  std::string password;  // empty: none taken out
-};
-
-ChildTarget SplitPassword(const std::string& target) {
-  constexpr std::string_view kOdbc = "odbc:";
-  if (!target.starts_with(kOdbc)) return {target, {}};
-  const std::string text = target.substr(kOdbc.size());
-  const OdbcConnectionString parsed = ParseOdbcConnectionString(text);
-  if (!parsed.complete())
-    throw Error("the connection string of " + cli::DisplayName(target) +
-                " cannot be read whole, so its password cannot be kept off the migration's command line");
-  ChildTarget out{std::string(kOdbc), {}};
-  std::size_t from = 0;
-  bool first = true;
-  for (const OdbcAttribute& a : parsed.attributes) {
-    if (!IsOdbcPasswordKey(a.key)) continue;
-    // The driver manager takes the first of repeated keys.
-    if (first) out.password = a.value;
-    first = false;
-    out.argument += text.substr(from, a.key_begin - from);
-    from = a.value_end < text.size() && text[a.value_end] == ';' ? a.value_end + 1 : a.value_end;
-  }
-  out.argument += text.substr(from);
-  // A password that ended the string leaves the separator before it.
-  if (!first && from >= text.size() && out.argument.ends_with(';')) out.argument.pop_back();
-  return out;
-}
-
-// Starts `tool` with `args` in a process group of its own, its stdout and
-// stderr into the files given, its stdin empty, with `password` (when not
-// empty) as the ODBC password in its environment.
-pid_t Spawn(const std::string& tool, const std::vector<std::string>& args, const std::string& out_path,
-            const std::string& err_path, const std::string& password = "") {
-  std::vector<char*> argv{const_cast<char*>(tool.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  // Made before fork: only async-signal-safe calls run between fork and exec.
-  const std::string variable = std::string(cli::kPasswordVariable) + "=";
-  const std::string setting = variable + password;
-  std::vector<char*> envp;
-  for (char** e = environ; *e; ++e)
-    if (password.empty() || !std::string_view(*e).starts_with(variable)) envp.push_back(*e);
-  if (!password.empty()) envp.push_back(const_cast<char*>(setting.c_str()));
-  envp.push_back(nullptr);
-  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (in < 0 || out < 0 || err < 0) {
-    const int e = errno;
-    for (int fd : {in, out, err})
-      if (fd >= 0) ::close(fd);
-    throw Error("cannot create " + err_path + ": " + std::strerror(e));
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setpgid(0, 0);
-    // Ignored until the migration watches for them itself: it does so from
-    // its start to its commit. A signal that came after its commit would
-    // otherwise end it before its summary says the set is done.
-    ::signal(SIGINT, SIG_IGN);
-    ::signal(SIGTERM, SIG_IGN);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::execve(tool.c_str(), argv.data(), envp.data());
-    const char msg[] = "apupgrade: cannot start the migration's process\n";
-    (void)!::write(2, msg, sizeof msg - 1);
-    ::_exit(127);
-  }
-  const int e = errno;
-  for (int fd : {in, out, err}) ::close(fd);
-  if (pid < 0) throw Error(std::string("cannot start a process for the set: ") + std::strerror(e));
-  return pid;
-}
-
-// A child that runs one set.
-struct Child {
-  std::size_t index = 0;
-  pid_t pid = -1;
-  Clock::time_point start;
-  bool timed_out = false;   // SIGTERM sent for the timeout
-  bool interrupted = false; // the batch's interrupt forwarded
-  bool killed = false;      // SIGKILL sent
-  Clock::time_point term_at;
-};
-
-// How a child ended, as the scheduler saw it.
-struct Ended {
-  int status = 0;  // waitpid's
-  bool timed_out = false;
-  bool interrupted = false;
-  double seconds = 0;
-};
-
-// Runs `count` children, `jobs` at a time: `start(i)` starts the i-th and
-// returns its pid, `ended(i, how)` takes its end. Stops starting at an
-// interrupt and forwards it to the running ones; enforces the timeout;
-// `tick` draws progress. Returns the signal that interrupted, or 0.
-int Schedule(std::size_t count, int jobs, int timeout_seconds, const std::function<pid_t(std::size_t)>& start,
-             const std::function<void(std::size_t, const Ended&)>& ended,
-             const std::function<void(std::size_t running, std::size_t next)>& tick, const bool* stop) {
-  Interrupts interrupts;
-  std::map<pid_t, Child> running;
-  std::size_t next = 0;
-  int interrupt = 0;
-  for (;;) {
-    for (;;) {
-      int status = 0;
-      const pid_t pid = ::waitpid(-1, &status, WNOHANG);
-      if (pid <= 0) break;
-      auto it = running.find(pid);
-      if (it == running.end()) continue;
-      const Child c = it->second;
-      running.erase(it);
-      ended(c.index, Ended{status, c.timed_out, c.interrupted,
-                           std::chrono::duration<double>(Clock::now() - c.start).count()});
-    }
-    const auto now = Clock::now();
-    if (g_signal != 0 && interrupt == 0) interrupt = g_signal;
-    for (auto& [pid, c] : running) {
-      if (interrupt != 0 && !c.interrupted && !c.timed_out) {
-        // Told once: a second signal would end the run without its rollback.
-        c.interrupted = true;
-        c.term_at = now;
-        ::kill(pid, interrupt);
-      }
-      if (timeout_seconds > 0 && !c.timed_out && !c.interrupted &&
-          now - c.start >= std::chrono::seconds(timeout_seconds)) {
-        c.timed_out = true;
-        c.term_at = now;
-        ::kill(pid, SIGTERM);
-      }
-      if ((c.timed_out || c.interrupted) && !c.killed && now - c.term_at >= kTermGrace) {
-        c.killed = true;
-        ::kill(pid, SIGKILL);
-      }
-    }
-    while (interrupt == 0 && !*stop && next < count && running.size() < static_cast<std::size_t>(jobs)) {
-      Child c;
-      c.index = next++;
-      c.start = Clock::now();
-      c.pid = start(c.index);
-      if (c.pid > 0) running[c.pid] = c;
-    }
-    tick(running.size(), next);
-    if (running.empty() && (interrupt != 0 || *stop || next == count)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return interrupt;
-}
 
 // Draws the batch's live line at most every interval.
 class Progress {
@@ -306,11 +82,11 @@ void WriteOutputs(const Options& options, const std::vector<SetResult>& results,
                   std::ostream& err, int* exit_code) {
   try {
     if (!options.summary.empty()) {
-      cli::OutputFile file(options.summary, "summary");
-      cli::WriteJson(file, SummaryJson(results, options.manifest, shard, code));
+      run::OutputFile file(options.summary, "summary");
+      run::WriteJson(file, SummaryJson(results, options.manifest, shard, code));
     }
     if (!options.report.empty()) {
-      cli::OutputFile file(options.report, "report");
+      run::OutputFile file(options.report, "report");
       std::ostream html(&file);
       html.exceptions(std::ios::badbit);
       html << HtmlReport(results, "apupgrade batch " + (options.manifest.empty() ? std::string("report") : options.manifest) +
@@ -344,13 +120,13 @@ void CheckOutputs(const Options& options, const std::vector<Set>& sets, const st
   for (auto [path, what] : {std::pair{options.summary, "summary"}, {options.report, "report"}}) {
     if (path.empty()) continue;
     CheckFolder(path, what);
-    cli::CheckOutputPath(path, what, databases);
+    run::CheckOutputPath(path, what, databases);
     for (const std::string& other : {options.manifest, state, state + ".lock"})
-      if (!other.empty() && (path == other || cli::SameFile(path, other)))
+      if (!other.empty() && (path == other || run::SameFile(path, other)))
         throw InputError(std::string("the ") + what + " file " + path + " is the batch's own file " + other);
   }
   if (!options.summary.empty() && !options.report.empty() &&
-      (options.summary == options.report || cli::SameFile(options.summary, options.report)))
+      (options.summary == options.report || run::SameFile(options.summary, options.report)))
     throw InputError("the summary file and the report file are the same file " + options.summary);
 }
 
@@ -364,7 +140,7 @@ std::vector<Problem> Identify(const std::vector<Set>& sets, int wait_seconds) {
       std::unique_ptr<TargetConnection> target = OpenTarget(s.target, open);
       const check::Identity id = check::Identify(*source, *target);
       for (const std::string& text :
-           {check::SourceMisfit(id.source, s.source), check::TargetMisfit(id.target, cli::DisplayName(s.target))})
+           {check::SourceMisfit(id.source, s.source), check::TargetMisfit(id.target, run::DisplayName(s.target))})
         if (!text.empty()) problems.push_back({s.where, "set '" + s.name + "': " + text, s.line});
     } catch (const std::exception& e) {
       problems.push_back({s.where, "set '" + s.name + "': " + e.what(), s.line});
@@ -377,7 +153,7 @@ SetResult Base(const Set& s) {
   SetResult r;
   r.name = s.name;
   r.source = s.source;
-  r.target = cli::DisplayName(s.target);
+  r.target = run::DisplayName(s.target);
   return r;
 }
 
@@ -453,7 +229,7 @@ int RunChecks(const Options& options, const std::vector<Set>& sets, const std::s
   std::size_t fine = 0, stops = 0, unusable = 0;
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Set& s = sets[i];
-    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << cli::DisplayName(s.target) << '\n';
+    out << "set '" << s.name << "' (" << s.where << "): " << s.source << " -> " << run::DisplayName(s.target) << '\n';
     const std::string text = Slurp(tmp + "/" + std::to_string(i) + ".out");
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) out << "  " << line << '\n';
@@ -567,7 +343,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         entry = state->Find(s.name);
       }
       const bool done = entry && entry->status == "done" && entry->source == s.source &&
-                        entry->target == cli::DisplayName(s.target) &&
+                        entry->target == run::DisplayName(s.target) &&
                         entry->stamp == StampOf(s.source);
       if (done && !options.redo) {
         SetResult r = FromJson(entry->result);
@@ -606,7 +382,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           stamps[i] = StampOf(s.source);
           // Recorded before the child exists, so that a batch killed from
           // here on finds the child's summary on its next run.
-          state->Put(s.name, Entry{"running", s.source, cli::DisplayName(s.target), stamps[i], nullptr});
+          state->Put(s.name, Entry{"running", s.source, run::DisplayName(s.target), stamps[i], nullptr});
           state->Save();
           const ChildTarget target = SplitPassword(s.target);
           return Spawn(tool,
@@ -648,7 +424,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         } else {
           r.exit_code = WEXITSTATUS(e.status);
           const bool succeeded = r.exit_code == 0 && doc && doc->value("status", "") == "succeeded";
-          if (succeeded || r.exit_code == cli::kOutputLost) {
+          if (succeeded || r.exit_code == run::kOutputLost) {
             r.status = "succeeded";
             // Only a kept run's counts are the target's; a failed run's are
             // in its error and were rolled back.
@@ -667,7 +443,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         if (r.status == "succeeded") {
           ++done;
           if (r.rows_read > 0) rows += r.rows_read;
-          state->Put(s.name, Entry{"done", s.source, cli::DisplayName(s.target), stamps[i], ToJson(r)});
+          state->Put(s.name, Entry{"done", s.source, run::DisplayName(s.target), stamps[i], ToJson(r)});
         } else {
           if (r.status != "interrupted") ++failed;
           state->Erase(s.name);
@@ -719,7 +495,7 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
   try {
     for (std::size_t i = 0; i < summaries.size(); ++i)
       for (std::size_t j = 0; j < i; ++j)
-        if (summaries[i] == summaries[j] || cli::SameFile(summaries[i], summaries[j]))
+        if (summaries[i] == summaries[j] || run::SameFile(summaries[i], summaries[j]))
           throw InputError("the summary " + summaries[i] + " is given twice (also as " + summaries[j] +
                            "); its sets would be counted twice");
     for (const std::string& path : summaries)
@@ -727,9 +503,9 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
     std::vector<std::string> inputs = summaries;
     for (auto [path, what] : {std::pair{summary, "summary"}, {report, "report"}}) {
       if (path.empty()) continue;
-      cli::CheckOutputPath(path, what, {});
+      run::CheckOutputPath(path, what, {});
       for (const std::string& in : inputs)
-        if (path == in || cli::SameFile(path, in))
+        if (path == in || run::SameFile(path, in))
           throw InputError(std::string("the ") + what + " file " + path + " is one of the summaries read");
     }
   } catch (const std::exception& e) {

@@ -7,16 +7,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "cli/output_file.h"
+#include "run/output_file.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {
-
-namespace fs = std::filesystem;
 
 SourceStamp StampOf(const std::string& path) {
   struct stat st;
@@ -68,30 +65,7 @@ void State::Save() const {
     sets[name] = std::move(j);
   }
   nlohmann::json doc{{"version", 1}, {"sets", std::move(sets)}};
-  WriteAtomically(path_, doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", "state");
-}
-
-void WriteAtomically(const std::string& path, const std::string& text, const char* what) {
-  const std::string temp = path + ".tmp";
-  {
-    cli::OutputFile file(temp, what);
-    std::ostream out(&file);
-    out.exceptions(std::ios::badbit);
-    out << text;
-    out.flush();
-    file.Finish();
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0)
-    throw Error(std::string("cannot write the ") + what + " file " + path + ": " + std::strerror(errno));
-  // The rename itself must reach the disk for the file to be there after a
-  // power loss.
-  std::error_code ec;
-  fs::path dir = fs::absolute(path, ec).parent_path();
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+  run::WriteAtomically(path_, doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", "state");
 }
 
 StateLock::StateLock(const std::string& state_path) {

@@ -77,8 +77,4 @@ class StateLock {
   int fd_ = -1;
 };
 
-// Writes `text` to `path` atomically: a temporary file beside it, synced,
-// renamed over it, and the folder synced. Throws Error naming the file.
-void WriteAtomically(const std::string& path, const std::string& text, const char* what);
-
 }  // namespace velaccap::batch

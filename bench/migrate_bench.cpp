@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 
-#include "cli/account_set.h"
-#include "cli/sample.h"
 #include "dbaccess/sqlite.h"
+#include "run/account_set.h"
+#include "sample/sample.h"
 #include "velaccap/clsAPA812.h"
 
 namespace {
@@ -32,7 +32,7 @@ const std::string& SampleOf(long long lines) {
   auto it = made.find(lines);
   if (it == made.end()) {
     std::string path = (Dir() / ("sample-" + std::to_string(lines) + ".db")).string();
-    velaccap::cli::WriteSample(path, {lines, 1});
+    velaccap::sample::WriteSample(path, {lines, 1});
     it = made.emplace(lines, path).first;
   }
   return it->second;
@@ -45,7 +45,7 @@ void BM_Migrate(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     fs::remove(target);
-    velaccap::cli::CreateTarget(target);
+    velaccap::run::CreateTarget(target);
     state.ResumeTiming();
     auto src = velaccap::OpenSqliteSource(source);
     auto tgt = velaccap::OpenSqliteTarget(target);

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "bench/odbc_round_trips.h"
-#include "cli/account_set.h"
-#include "cli/sample.h"
 #include "dbaccess/odbc.h"
 #include "dbaccess/sqlite.h"
+#include "run/account_set.h"
+#include "sample/sample.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/layers.h"
 #include "velaccap/open.h"
@@ -219,12 +219,12 @@ int main(int argc, char** argv) {
   setenv("ODBCINI", (fs::path(dir) / "odbc.ini").c_str(), 1);
   const fs::path empty = fs::path(dir) / "empty.db";
   fs::remove(empty);
-  velaccap::cli::CreateTarget(empty.string());
+  velaccap::run::CreateTarget(empty.string());
   const fs::path target = fs::path(dir) / "target.db";
 
   for (long long lines : sizes) {
     const fs::path sample = fs::path(dir) / ("sample-" + std::to_string(lines) + ".db");
-    if (!fs::exists(sample)) velaccap::cli::WriteSample(sample.string(), {lines, 1});
+    if (!fs::exists(sample)) velaccap::sample::WriteSample(sample.string(), {lines, 1});
 
     std::vector<double> native;
     std::vector<std::vector<double>> odbc(latencies.size());

@@ -27,13 +27,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/account_set.h"
-#include "cli/commands.h"
-#include "cli/sample.h"
 #include "component/steps.h"
 #include "dbaccess/ascii.h"
 #include "dbaccess/sqlite.h"
 #include "invoices/kinds.h"
+#include "run/account_set.h"
+#include "run/migration.h"
+#include "sample/sample.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/open.h"
 
@@ -215,14 +215,12 @@ int Run(const std::string& source, const std::string& target) {
 
 // The whole `apupgrade migrate` command: checks, run, reconciliation.
 int Command(const std::string& source, const std::string& target) {
-  velaccap::cli::MigrateOptions options;
+  velaccap::run::Options options;
   options.source = source;
   options.target = target;
-  options.quiet = true;
-  std::ostringstream out, err;
-  const int rc = velaccap::cli::Migrate(options, out, err);
-  if (rc != 0) std::cerr << err.str();
-  return rc;
+  const velaccap::run::Outcome outcome = velaccap::run::Migrate(options);
+  for (const std::string& message : outcome.messages) std::cerr << "apupgrade: " << message << '\n';
+  return outcome.exit_code;
 }
 
 double Median(std::vector<double> v) {
@@ -254,14 +252,14 @@ int main(int argc, char** argv) {
   fs::create_directories(dir);
   const fs::path empty = fs::path(dir) / "empty.db";
   fs::remove(empty);
-  velaccap::cli::CreateTarget(empty.string());
+  velaccap::run::CreateTarget(empty.string());
 
   std::printf("%10s  %7s  %7s  %6s  %7s  %7s  %6s  %7s  %6s  %9s  %9s  %6s  %8s\n", "lines", "run s", "floor s",
               "ratio", "run cpu", "flr cpu", "ratio", "row cpu", "ratio", "migrate s", "lines/s", "run MB", "floor MB");
   std::fflush(stdout);  // the children would print it again from their copies
   for (long long lines : sizes) {
     const fs::path sample = fs::path(dir) / ("sample-" + std::to_string(lines) + ".db");
-    if (!fs::exists(sample)) velaccap::cli::WriteSample(sample.string(), {lines, 1});
+    if (!fs::exists(sample)) velaccap::sample::WriteSample(sample.string(), {lines, 1});
     const fs::path target = fs::path(dir) / "target.db";
     if (!only.empty()) {
       Fresh(empty, target);

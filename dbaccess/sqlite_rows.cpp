@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dbaccess/ascii.h"
 #include "dbaccess/query_tables.h"
 
 namespace velaccap::sqlite_internal {
@@ -190,66 +189,29 @@ void InsertOne(sqlite3* db, const RowInsert& insert, const std::vector<Value>& r
   sqlite3_reset(st);
 }
 
-Unsent::Unsent(Connection db, std::size_t batch_rows) : db_(std::move(db)), batch_rows_(std::max<std::size_t>(batch_rows, 1)) {
+Unsent::Unsent(Connection db, std::size_t batch_rows)
+    : HeldRows(static_cast<HeldRows::Engine&>(*this)),
+      db_(std::move(db)),
+      batch_rows_(std::max<std::size_t>(batch_rows, 1)) {
   if (sqlite3_create_module_v2(db_.get(), kModuleName, RowsModule::Get(), this, nullptr) != SQLITE_OK)
     ThrowLast(db_.get());
 }
 
-Unsent::~Unsent() {
-  if (held_ && sqlite3_get_autocommit(db_.get())) {
-    // A destructor has nobody to tell of a failure; the rows before a
-    // failing one are written all the same.
-    try {
-      Send();
-    } catch (const std::exception&) {
-    }
-  }
-  Drop();
-}
-
-void Unsent::Send() {
-  if (!held_) return;
-  const std::shared_ptr<SavedRows> rows = held_;  // alive while it sends
-  rows->Send();
-}
-
-void Unsent::SendBefore(const std::string& query) {
-  if (held_ && !UnseenBy(query)) Send();
-}
-
-bool Unsent::UnseenBy(const std::string& query) {
-  if (sqlite3_get_autocommit(db_.get())) return false;
-  return QueryCannotSeeHeldRows(query, held_->table(),
-                                [this](const std::string& t, bool no_triggers) { return Plain(t, no_triggers); });
-}
-
-bool Unsent::Plain(const std::string& table, bool no_triggers) {
-  const std::string key = Upper(table) + (no_triggers ? "+" : "");
-  auto it = plain_.find(key);
-  if (it != plain_.end()) return it->second;
+bool Unsent::PlainTable(const std::string& table, bool no_triggers) {
   Stmt st = Prepare(db_.get(), SqlitePlainTableQuery(table, no_triggers));
   if (sqlite3_step(st.get()) != SQLITE_ROW) ThrowLast(db_.get());
-  const bool plain = sqlite3_column_int(st.get(), 0) == 1;
-  plain_.emplace(key, plain);
-  return plain;
-}
-
-void Unsent::Drop() noexcept {
-  if (!held_) return;
-  const std::shared_ptr<SavedRows> rows = held_;
-  rows->Clear();
+  return sqlite3_column_int(st.get(), 0) == 1;
 }
 
 void SavedRows::Add(const std::shared_ptr<RowInsert>& insert, std::vector<Value>& row, bool keep) {
-  if (!unsent_->Holds(this)) unsent_->Send();
-  if (count_ > 0 && insert != insert_) Send();
-  if (!insert->from_saved || unsent_->batch_rows() == 1) {
+  MakeRoom(insert == insert_);
+  if (!insert->from_saved || capacity() == 1) {
     InsertOne(db_.get(), *insert, row);
     return;
   }
   insert_ = insert;
-  if (rows_.size() == count_) rows_.emplace_back();
-  std::vector<Value>& slot = rows_[count_];
+  if (rows_.size() == size()) rows_.emplace_back();
+  std::vector<Value>& slot = rows_[size()];
   if (keep) {
     slot = row;
   } else {
@@ -258,17 +220,10 @@ void SavedRows::Add(const std::shared_ptr<RowInsert>& insert, std::vector<Value>
   }
   for (std::size_t p : insert->positions)
     if (slot[p].type() == Value::Type::Text) text_bytes_ += slot[p].text().size();
-  ++count_;
-  unsent_->held_ = shared_from_this();
-  if (count_ == unsent_->batch_rows() || text_bytes_ >= kMaxTextBytes) Send();
+  Joined(text_bytes_ >= kMaxTextBytes);
 }
 
-void SavedRows::Send() {
-  if (count_ == 0) return;
-  struct Done {
-    SavedRows* rows;
-    ~Done() { rows->Clear(); }
-  } done{this};
+bool SavedRows::WriteBatch() {
   sqlite3* db = db_.get();
   sqlite3_stmt* st = insert_->from_saved.get();
   const bool in_transaction = !sqlite3_get_autocommit(db);
@@ -277,23 +232,21 @@ void SavedRows::Send() {
   unsent_->feeding_ = nullptr;
   if (rc == SQLITE_DONE) {
     sqlite3_reset(st);
-    return;
+    return true;
   }
   Error failure(sqlite3_errmsg(db));
   sqlite3_reset(st);
   // The engine undid the statement's rows. When it undid the whole
-  // transaction there is nothing to go on from; otherwise the rows go again
-  // one at a time, so that those before the failing row stay written and the
-  // failure is that row's own.
+  // transaction there is nothing to go on from.
   if (in_transaction && sqlite3_get_autocommit(db)) throw failure;
-  for (std::size_t i = 0; i < count_; ++i) InsertOne(db, *insert_, rows_[i]);
+  return false;
 }
 
-void SavedRows::Clear() noexcept {
-  count_ = 0;
+void SavedRows::WriteOne(std::size_t row) { InsertOne(db_.get(), *insert_, rows_[row]); }
+
+void SavedRows::Forget() noexcept {
   text_bytes_ = 0;
   insert_.reset();
-  if (unsent_->Holds(this)) unsent_->held_.reset();
 }
 
 }  // namespace velaccap::sqlite_internal

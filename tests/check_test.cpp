@@ -328,7 +328,7 @@ const std::string& BaseDir() {
 
 // A damage done to the sample (source) or the fresh target, and what it
 // makes the run do. The row numbers are the sample's fixed cases (see
-// cli/sample.cpp), the same whatever its size and seed.
+// sample/sample.cpp), the same whatever its size and seed.
 struct Damage {
   const char* name;
   const char* source_sql = "";

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/account_set.h"
 #include "cli/commands.h"
-#include "cli/sample.h"
 #include "dbaccess/sqlite.h"
+#include "run/account_set.h"
+#include "sample/sample.h"
 #include "tests/support.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/fault.h"
@@ -139,8 +139,8 @@ class SourceOps : public SourceDatabaseLayer {
 // that every run copies, never touches.
 struct AccountSets {
   explicit AccountSets(long long lines) {
-    cli::WriteSample(source, cli::SampleOptions{lines, 7});
-    cli::CreateTarget(pristine);
+    velaccap::sample::WriteSample(source, velaccap::sample::SampleOptions{lines, 7});
+    velaccap::run::CreateTarget(pristine);
     pristine_rows = TableRows(pristine);
   }
   // A fresh copy of the pristine target at `path`.

@@ -20,11 +20,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/account_set.h"
-#include "cli/sample.h"
-#include "cli/summary.h"
 #include "component/steps.h"
 #include "progress/run_report.h"
+#include "run/account_set.h"
+#include "run/summary.h"
+#include "sample/sample.h"
 #include "tests/support.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/open.h"
@@ -87,8 +87,8 @@ Migration Migrate(const std::string& src, const std::string& tgt, ReportOptions 
 TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
   TempDir dir;
   const std::string src = dir.file("src.db"), tgt = dir.file("tgt.db");
-  cli::WriteSample(src, {400, 3});
-  cli::CreateTarget(tgt);
+  velaccap::sample::WriteSample(src, {400, 3});
+  velaccap::run::CreateTarget(tgt);
   // Lines without a header are left out as well.
   Exec(src,
        "INSERT INTO SaleBillVouchs (SBVID, AutoID, cInvCode, iQuantity) VALUES (990000, 990000, 'I0001', 1);"
@@ -277,8 +277,8 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
 TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
   TempDir dir;
   const std::string src = dir.file("src.db"), tgt = dir.file("tgt.db");
-  cli::WriteSample(src, {0, 1});
-  cli::CreateTarget(tgt);
+  velaccap::sample::WriteSample(src, {0, 1});
+  velaccap::run::CreateTarget(tgt);
   // Without the marker column neither the counts nor the header step can
   // select the owned invoices; the run fails on its own error.
   Exec(src, "ALTER TABLE SaleBillVouch DROP COLUMN cSTCode");
@@ -335,8 +335,8 @@ TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
 TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
   TempDir dir;
   const std::string src = dir.file("src.db"), tgt = dir.file("tgt.db");
-  cli::WriteSample(src, {0, 1});
-  cli::CreateTarget(tgt);
+  velaccap::sample::WriteSample(src, {0, 1});
+  velaccap::run::CreateTarget(tgt);
   Exec(tgt, "INSERT INTO Ap_AlarmSet (cFlag, cNum) VALUES ('R', '91')");
   ReportOptions options = Named("src.db", "odbc:DSN=ledger;UID=sa;PWD=***");
   options.now = &SteppingClock;
@@ -390,7 +390,7 @@ TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
   // The JSON summary: the same counts per table and in total, the elapsed
   // time, and the names as the tool gave them; written whole to its file.
   const std::string path = dir.file("summary.json");
-  cli::WriteSummaryJson(path, *report);
+  velaccap::run::WriteSummaryJson(path, *report);
   std::ifstream in(path);
   const nlohmann::json j = nlohmann::json::parse(in);
   EXPECT_EQ(j, report->ToJson());
@@ -477,8 +477,8 @@ std::vector<std::string> Drawn(const std::string& text) {
 class ProgressLive : public ::testing::Test {
  protected:
   void SetUp() override {
-    cli::WriteSample(src_, {3000, 5});
-    for (const std::string* t : {&tgt_a_, &tgt_b_, &tgt_c_, &tgt_d_}) cli::CreateTarget(*t);
+    velaccap::sample::WriteSample(src_, {3000, 5});
+    for (const std::string* t : {&tgt_a_, &tgt_b_, &tgt_c_, &tgt_d_}) velaccap::run::CreateTarget(*t);
   }
   // The child's run: the live line where the tool puts it, on stderr.
   static bool MigrateLive(const std::string& src, const std::string& tgt, bool quiet,

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/account_set.h"
 #include "cli/commands.h"
-#include "cli/sample.h"
+#include "run/account_set.h"
+#include "sample/sample.h"
 #include "tests/support.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/layers.h"
@@ -164,8 +164,8 @@ class Reconcile : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new testsupport::TempDir;
-    velaccap::cli::WriteSample(dir_->file("src.db"), velaccap::cli::SampleOptions{300, 5});
-    velaccap::cli::CreateTarget(dir_->file("tgt.db"));
+    velaccap::sample::WriteSample(dir_->file("src.db"), velaccap::sample::SampleOptions{300, 5});
+    velaccap::run::CreateTarget(dir_->file("tgt.db"));
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -531,7 +531,7 @@ TEST_F(Reconcile, ALossThroughTheToolIsExitThreeAndRolledBack) {
   }
   // Leave the target empty, as the suite's other tests expect it.
   std::filesystem::remove(tgt());
-  velaccap::cli::CreateTarget(tgt());
+  velaccap::run::CreateTarget(tgt());
 }
 
 }  // namespace

@@ -12,10 +12,10 @@
 #include <sstream>
 #include <string>
 
-#include "cli/account_set.h"
-#include "cli/sample.h"
 #include "dbaccess/odbc.h"
 #include "dbaccess/sqlite.h"
+#include "run/account_set.h"
+#include "sample/sample.h"
 #include "tests/support.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/open.h"
@@ -64,12 +64,12 @@ TEST(RunOverOdbc, LeavesTheRowsAndTraceOfTheNativeRun) {
   const std::string sample = dir.file("sample.db");
   const std::string native_path = dir.file("native.db");
   const std::string odbc_path = dir.file("odbc.db");
-  velaccap::cli::SampleOptions options;
+  velaccap::sample::SampleOptions options;
   options.lines = 400;
   options.seed = 7;
-  const velaccap::cli::SampleCounts counts = velaccap::cli::WriteSample(sample, options);
+  const velaccap::sample::SampleCounts counts = velaccap::sample::WriteSample(sample, options);
   ASSERT_GT(counts.continuation_lines, 0);
-  velaccap::cli::CreateTarget(native_path);
+  velaccap::run::CreateTarget(native_path);
   std::filesystem::copy_file(native_path, odbc_path);
 
   Outcome native_run, odbc_run;
@@ -88,7 +88,7 @@ TEST(RunOverOdbc, LeavesTheRowsAndTraceOfTheNativeRun) {
   EXPECT_NE(native_run.trace.find("\nQ\t"), std::string::npos);
 
   long long rows = 0;
-  for (const char* table : velaccap::cli::kTargetTables) {
+  for (const char* table : velaccap::run::kTargetTables) {
     const Rows want = Contents(native_path, table);
     const Rows got = Contents(odbc_path, table);
     rows += static_cast<long long>(want.size());
@@ -104,10 +104,10 @@ TEST(RunOverOdbc, AFailingRunStopsWithTheDriversText) {
   testsupport::TempDir dir;
   const std::string sample = dir.file("sample.db");
   const std::string target = dir.file("odbc.db");
-  velaccap::cli::SampleOptions options;
+  velaccap::sample::SampleOptions options;
   options.lines = 50;
-  velaccap::cli::WriteSample(sample, options);
-  velaccap::cli::CreateTarget(target);
+  velaccap::sample::WriteSample(sample, options);
+  velaccap::run::CreateTarget(target);
   testsupport::Exec(target, "DROP TABLE Ap_Detail");
   auto odbc = velaccap::OpenOdbcTarget("DRIVER={VelSQLite3};Database=" + target);
   const Outcome run = Migrate(sample, *odbc);
@@ -131,10 +131,10 @@ std::map<std::string, long long> AddedRows(const std::string& trace) {
 
 TEST(RunOverOdbc, TheToolSendsAddedRowsInArraysOfAThousand) {
   testsupport::TempDir dir;
-  velaccap::cli::SampleOptions options;
+  velaccap::sample::SampleOptions options;
   options.lines = 3000;
-  velaccap::cli::WriteSample(dir.file("sample.db"), options);
-  velaccap::cli::CreateTarget(dir.file("native.db"));
+  velaccap::sample::WriteSample(dir.file("sample.db"), options);
+  velaccap::run::CreateTarget(dir.file("native.db"));
   std::filesystem::copy_file(dir.file("native.db"), dir.file("odbc.db"));
   std::filesystem::create_directory(dir.file("odbc"));
   const std::string env = testsupport::TracedOdbcDriverList(dir.file("odbc"), dir.file("calls.log"));
@@ -146,7 +146,7 @@ TEST(RunOverOdbc, TheToolSendsAddedRowsInArraysOfAThousand) {
   ASSERT_EQ(odbc.code, 0) << odbc.err;
   const std::string trace = testsupport::Slurp(dir.file("native.trace"));
   EXPECT_EQ(testsupport::Slurp(dir.file("odbc.trace")), trace);
-  for (const char* table : velaccap::cli::kTargetTables)
+  for (const char* table : velaccap::run::kTargetTables)
     ASSERT_EQ(Contents(dir.file("odbc.db"), table), Contents(dir.file("native.db"), table)) << table;
 
   // Every added row went once, and an array left with fewer than 1000 rows
@@ -206,10 +206,10 @@ TEST(RunOverOdbc, TheToolSendsAddedRowsInArraysOfAThousand) {
 
 TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBeforeIt) {
   testsupport::TempDir dir;
-  velaccap::cli::SampleOptions options;
+  velaccap::sample::SampleOptions options;
   options.lines = 3000;
-  velaccap::cli::WriteSample(dir.file("sample.db"), options);
-  velaccap::cli::CreateTarget(dir.file("fresh.db"));
+  velaccap::sample::WriteSample(dir.file("sample.db"), options);
+  velaccap::run::CreateTarget(dir.file("fresh.db"));
 
   // A trigger refuses the sales line inserted when the table holds `count`.
   auto refuse_at = [](int count) {
@@ -245,7 +245,7 @@ TEST(RunOverOdbc, ARefusedRowFailsTheRunWithTheDriversTextAndKeepsOnlyTheRowsBef
     EXPECT_EQ(run.code, 1) << run.err;
     EXPECT_NE(run.err.find(one_row), std::string::npos) << run.err;
     EXPECT_EQ(Query(dir.file("odbc.db"), "SELECT count(*) FROM SaleBillVouchs")[0][0], keep ? "1200" : "0");
-    for (const char* table : velaccap::cli::kTargetTables) {
+    for (const char* table : velaccap::run::kTargetTables) {
       const Rows want = Contents(dir.file(keep ? "native.db" : "fresh.db"), table);
       const Rows got = Contents(dir.file("odbc.db"), table);
       ASSERT_EQ(got.size(), want.size()) << table << flag;
@@ -260,9 +260,9 @@ TEST(RunOverOdbc, ARefusedLedgerRowHeldAcrossLookupsFailsAsTheNativeRunFails) {
   // lookup: it waits among held rows while they run, and is refused when
   // the rows are sent; the traces show where each run stopped.
   testsupport::TempDir dir;
-  velaccap::cli::SampleOptions options;
+  velaccap::sample::SampleOptions options;
   options.lines = 3000;
-  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  velaccap::sample::WriteSample(dir.file("sample.db"), options);
   for (int from : {300, 600}) {
     testsupport::Exec(dir.file("sample.db"),
                       "UPDATE Ap_Detail SET iBVID=-77, iPeriod=99 WHERE Auto_ID=(SELECT min(Auto_ID) FROM Ap_Detail d"
@@ -270,7 +270,7 @@ TEST(RunOverOdbc, ARefusedLedgerRowHeldAcrossLookupsFailsAsTheNativeRunFails) {
                       " FROM Ap_Detail n WHERE n.Auto_ID IN (d.Auto_ID+1, d.Auto_ID+2) AND instr(n.cCoVouchID,' ')>1"
                       " AND n.cInvCode<>'' AND n.cCoVouchType<>'')=2)");
   }
-  velaccap::cli::CreateTarget(dir.file("fresh.db"));
+  velaccap::run::CreateTarget(dir.file("fresh.db"));
   testsupport::Exec(dir.file("fresh.db"), "CREATE UNIQUE INDEX Refuse ON Ap_Detail (iPeriod) WHERE iBVID=-77");
 
   for (const char* flag : {"", " --no-atomic"}) {
@@ -286,7 +286,7 @@ TEST(RunOverOdbc, ARefusedLedgerRowHeldAcrossLookupsFailsAsTheNativeRunFails) {
     EXPECT_EQ(odbc.code, 1) << odbc.err;
     EXPECT_NE(odbc.err.find("UNIQUE constraint failed: Ap_Detail.iPeriod"), std::string::npos) << odbc.err;
     EXPECT_EQ(testsupport::Slurp(dir.file("odbc.trace")), testsupport::Slurp(dir.file("native.trace")));
-    for (const char* table : velaccap::cli::kTargetTables)
+    for (const char* table : velaccap::run::kTargetTables)
       EXPECT_EQ(Contents(dir.file("odbc.db"), table), Contents(dir.file("native.db"), table)) << table << flag;
     // With --no-atomic the rows before the refused one stay, none after it.
     const std::string before = Query(dir.file("sample.db"), "SELECT count(*) FROM Ap_Detail WHERE Auto_ID<(SELECT "
@@ -301,9 +301,9 @@ TEST(RunOverOdbc, ARefusedLedgerRowHeldAcrossLookupsFailsAsTheNativeRunFails) {
 // the driver would create it, and check and verify write nothing, ever.
 TEST(RunOverOdbc, AMissingDatabaseFileIsRefusedNotCreated) {
   testsupport::TempDir dir;
-  velaccap::cli::SampleOptions options;
+  velaccap::sample::SampleOptions options;
   options.lines = 100;
-  velaccap::cli::WriteSample(dir.file("sample.db"), options);
+  velaccap::sample::WriteSample(dir.file("sample.db"), options);
   std::filesystem::create_directory(dir.file("odbc"));
   const std::string env = testsupport::TracedOdbcDriverList(dir.file("odbc"), "");
   std::ofstream(dir.file("odbc/odbc.ini")) << "[ledger820]\nDriver=VelSQLite3\nDatabase=" << dir.file("dsn.db")

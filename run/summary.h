@@ -8,7 +8,7 @@
 
 #include "progress/run_report.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 class OutputFile;
 
@@ -21,4 +21,4 @@ void WriteJson(OutputFile& file, const nlohmann::json& doc);
 // cleared beforehand.
 void WriteSummaryJson(const std::string& path, const progress::RunReport& report);
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

@@ -1,17 +1,19 @@
-#include "cli/output_file.h"
+#include "run/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "velaccap/open.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 namespace {
 
@@ -134,4 +136,27 @@ void OutputFile::Restart() {
   if (::lseek(fd_, 0, SEEK_SET) < 0 && errno != ESPIPE) Fail(errno);
 }
 
-}  // namespace velaccap::cli
+void WriteAtomically(const std::string& path, const std::string& text, const char* what) {
+  const std::string temp = path + ".tmp";
+  {
+    OutputFile file(temp, what);
+    std::ostream out(&file);
+    out.exceptions(std::ios::badbit);
+    out << text;
+    out.flush();
+    file.Finish();
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0)
+    throw Error(std::string("cannot write the ") + what + " file " + path + ": " + std::strerror(errno));
+  // The rename itself must reach the disk for the file to be there after a
+  // power loss.
+  std::error_code ec;
+  fs::path dir = fs::absolute(path, ec).parent_path();
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace velaccap::run

@@ -1,4 +1,4 @@
-#include "cli/password.h"
+#include "run/password.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,11 +10,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/account_set.h"
 #include "dbaccess/odbc_connection_string.h"
+#include "run/account_set.h"
 #include "velaccap/open.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 namespace {
 
@@ -100,4 +100,10 @@ std::string OdbcPassword(const std::string& target, bool prompt) {
   return value ? value : "";
 }
 
-}  // namespace velaccap::cli
+std::string ConnectName(const std::string& target, const std::string& password) {
+  constexpr std::string_view kOdbc = "odbc:";
+  if (password.empty() || !target.starts_with(kOdbc)) return target;
+  return std::string(kOdbc) + AddOdbcPassword(std::string_view(target).substr(kOdbc.size()), password);
+}
+
+}  // namespace velaccap::run

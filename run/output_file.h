@@ -1,5 +1,5 @@
-// The tool's own output files (the trace). They must never take the place of
-// a database: a path that is the source, the target, a journal of either, or
+// The output files of a run and of the batch (trace, summary, report, state).
+// They must never take the place of a database: a path that is the source, the target, a journal of either, or
 // any existing database file is refused before anything is opened for
 // writing. And a write that fails must stop the run, not cut the file short.
 #pragma once
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 // Throws InputError when `path`, given for `what` ("trace"), is one of
 // `databases` (the same file by device and inode, also through a link or
@@ -54,4 +54,8 @@ class OutputFile : public std::streambuf {
   std::vector<char> buffer_;
 };
 
-}  // namespace velaccap::cli
+// Writes `text` to `path` atomically: a temporary file beside it, synced,
+// renamed over it, and the folder synced. Throws Error naming the file.
+void WriteAtomically(const std::string& path, const std::string& text, const char* what);
+
+}  // namespace velaccap::run

@@ -1,4 +1,4 @@
-#include "cli/run_guard.h"
+#include "run/run_guard.h"
 
 #include <signal.h>
 
@@ -7,7 +7,7 @@
 
 #include "velaccap/layers.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 namespace {
 
@@ -174,4 +174,4 @@ std::unique_ptr<TargetConnection> RunGuard::WrapTarget(TargetConnection& inner) 
   return std::make_unique<GuardedTarget>(inner, *this);
 }
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

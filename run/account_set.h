@@ -10,7 +10,7 @@
 
 struct sqlite3;
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const;
@@ -36,6 +36,10 @@ extern const char* const kTargetTables[21];
 // `name` with any password of a connection string masked, for messages.
 std::string DisplayName(const std::string& name);
 
+// Throws InputError when `source` and `target` are one file (also under two
+// names: a link, another path).
+void RefuseSameDatabase(const std::string& source, const std::string& target);
+
 // Throws InputError, before anything is written, when either database is not
 // what the run needs: a table or column missing (every one named), an
 // account set of the other release, or a target table that cannot be opened
@@ -44,4 +48,4 @@ std::string DisplayName(const std::string& name);
 void RequireFit(SourceDatabase& source, const std::string& source_name, TargetConnection& target,
                 const std::string& target_name);
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

@@ -4,14 +4,13 @@
 #include <exception>
 #include <mutex>
 #include <new>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/commands.h"
 #include "progress/run_report.h"
 #include "reconcile/json.h"
+#include "run/migration.h"
 #include "run/verify.h"
 #include "velaccap/clsAPA812.h"
 #include "velaccap/open.h"
@@ -138,24 +137,6 @@ VELACCAP_EXPORT void VelAccAP_Options_SetProgress(VelAccAPOptions* options, VelA
   });
 }
 
-namespace {
-
-// The tool's messages are lines that begin with its name; a host gets them
-// without it.
-std::string Description(const std::string& tool_messages) {
-  constexpr std::string_view kPrefix = "apupgrade: ";
-  std::string out;
-  std::istringstream in(tool_messages);
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with(kPrefix)) line.erase(0, kPrefix.size());
-    if (!out.empty()) out += '\n';
-    out += line;
-  }
-  return out;
-}
-
-}  // namespace
-
 VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, const char* target,
                                      const VelAccAPOptions* options) {
   if (!obj) return VELACCAP_BAD_CALL;
@@ -171,15 +152,13 @@ VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, co
   const Settings o = options ? const_cast<VelAccAPOptions*>(options)->Copy() : Settings{};
   // The tool's own run, so that a host gets what its users get: the same
   // checks, transaction, reconciliation, recovery and summary.
-  velaccap::cli::MigrateOptions run;
+  velaccap::run::Options run;
   run.source = source;
   run.target = target;
   run.atomic = o.atomic;
   run.checks = o.checks;
   run.verify = o.verify;
   run.wait_seconds = o.wait_seconds;
-  run.quiet = true;
-  run.live = velaccap::progress::LiveOptions{};
   run.watch_signals = false;
   run.cancel = &obj->cancel;
   run.keep_label = "not atomic";
@@ -189,24 +168,25 @@ VELACCAP_EXPORT int VelAccAP_Migrate(VelAccAPObject* obj, const char* source, co
       if (progress(state, step, velaccap::progress::kSteps, table, done, to_do) != 0) obj->cancel = true;
     };
   }
-  nlohmann::json summary;
-  run.summary_json = &summary;
-  int code;
-  std::ostringstream out, err;
+  velaccap::run::Outcome outcome;
   try {
-    code = velaccap::cli::Migrate(run, out, err);
+    outcome = velaccap::run::Migrate(run);
   } catch (const std::exception& e) {
-    err << e.what() << '\n';
-    code = VELACCAP_FAILED;
+    outcome.messages = {e.what()};
+    outcome.exit_code = VELACCAP_FAILED;
   } catch (...) {
-    err << "Unknown error\n";
-    code = VELACCAP_FAILED;
+    outcome.messages = {"Unknown error"};
+    outcome.exit_code = VELACCAP_FAILED;
   }
   obj->cancel = false;
-  if (code != VELACCAP_OK) obj->description = Description(err.str());
+  int code = outcome.exit_code;
+  if (code != VELACCAP_OK)
+    for (const std::string& message : outcome.messages)
+      obj->description += (obj->description.empty() ? "" : "\n") + message;
   // Interrupts are the host's; a signal number never comes back from a run
   // that does not watch them.
-  if (code == velaccap::cli::kCancelled) code = VELACCAP_CANCELLED;
+  if (code == velaccap::run::kCancelled) code = VELACCAP_CANCELLED;
+  nlohmann::json& summary = outcome.summary;
   if (!summary.is_null()) {
     summary.erase("exit_code");
     summary["result"] = code;

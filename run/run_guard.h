@@ -10,7 +10,7 @@
 
 #include "velaccap/dbaccess.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 // SIGINT and SIGTERM are noted instead of ending the process, for the
 // object's lifetime. A second signal of either kind ends it at once.
@@ -53,4 +53,4 @@ class RunGuard {
   const std::atomic<bool>* cancel_ = nullptr;
 };
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

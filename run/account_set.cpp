@@ -1,4 +1,4 @@
-#include "cli/account_set.h"
+#include "run/account_set.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -10,12 +10,13 @@
 #include <string_view>
 
 #include "check/needs.h"
-#include "cli/schema.h"
 #include "dbaccess/odbc_connection_string.h"
 #include "dbaccess/sqlite_common.h"
+#include "run/output_file.h"
+#include "schema/schema.h"
 #include "velaccap/open.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 void SqliteCloser::operator()(sqlite3* db) const { sqlite3_close(db); }
 
@@ -73,6 +74,12 @@ std::string DisplayName(const std::string& name) {
   return name;
 }
 
+void RefuseSameDatabase(const std::string& source, const std::string& target) {
+  if (SameFile(source, target))
+    throw InputError("SOURCE and TARGET are the same database (" + source + ", " + target +
+                     "); the run reads one account set and writes another");
+}
+
 void RequireFit(SourceDatabase& source, const std::string& source_name, TargetConnection& target,
                 const std::string& target_name) {
   const check::Identity id = check::Identify(source, target);
@@ -95,4 +102,4 @@ void RequireFit(SourceDatabase& source, const std::string& source_name, TargetCo
   }
 }
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

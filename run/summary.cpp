@@ -1,12 +1,12 @@
-#include "cli/summary.h"
+#include "run/summary.h"
 
 #include <ostream>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/output_file.h"
+#include "run/output_file.h"
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 void WriteJson(OutputFile& file, const nlohmann::json& doc) {
   std::ostream out(&file);
@@ -22,4 +22,4 @@ void WriteSummaryJson(const std::string& path, const progress::RunReport& report
   WriteJson(file, report.ToJson());
 }
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::run

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace velaccap::cli {
+namespace velaccap::sample {
 
 struct SampleOptions {
   long long lines = 1000;  // invoice lines wanted, sales and purchases together
@@ -27,4 +27,4 @@ struct SampleCounts {
 // file (InputError). The handful of fixed cases comes on top of `lines`.
 SampleCounts WriteSample(const std::string& path, const SampleOptions& options);
 
-}  // namespace velaccap::cli
+}  // namespace velaccap::sample

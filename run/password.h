@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace velaccap::cli {
+namespace velaccap::run {
 
 inline constexpr const char* kPasswordVariable = "APUPGRADE_ODBC_PASSWORD";
 
@@ -18,4 +18,8 @@ inline constexpr const char* kPasswordVariable = "APUPGRADE_ODBC_PASSWORD";
 // a connection string with a password, standard input not a terminal.
 std::string OdbcPassword(const std::string& target, bool prompt);
 
-}  // namespace velaccap::cli
+// The target to connect to: an ODBC connection string gets the password
+// given apart from it.
+std::string ConnectName(const std::string& target, const std::string& password);
+
+}  // namespace velaccap::run
