@@ -26,7 +26,7 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
                 "Stop a set's migration (rolled back) that runs longer than this; 0: no limit")
       ->type_name("SECONDS")
       ->capture_default_str()
-      ->check(CLI::Range(0, 30 * 86400));
+      ->check(CLI::Range(0, 30 * 86400).description(""));
   b->add_option("--state", options->state,
                 "The file recording the sets done (default: beside MANIFEST, MANIFEST.state, per shard "
                 "MANIFEST.shard-K-of-N.state)")
@@ -44,12 +44,12 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
                 "Wait this long for another program's lock on a database file before refusing it")
       ->type_name("SECONDS")
       ->capture_default_str()
-      ->check(CLI::Range(0, 86400));
+      ->check(CLI::Range(0, 86400).description(""));
 
   b->footer(
       "Examples:\n"
       "  apupgrade batch installation.csv --check\n"
-      "  apupgrade batch installation.csv --jobs 4 --summary batch.json --report batch.html\n"
+      "  apupgrade batch installation.csv --jobs 4 --report batch.html\n"
       "  apupgrade batch installation.csv --shard 2/8 --summary shard-2.json\n"
       "\n"
       "Exit codes:\n"

@@ -15,9 +15,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "progress/messages.h"
 #include "run/account_set.h"
 #include "run/output_file.h"
-#include "progress/messages.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "progress/messages.h"
 #include "reconcile/json.h"
 #include "reconcile/reconcile.h"
 #include "run/account_set.h"
@@ -19,7 +20,7 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
     try {
       run::RefuseSameDatabase(options.source, options.target);
     } catch (const std::exception& e) {
-      err << "apupgrade: " << e.what() << '\n';
+      progress::SayError(err, e.what());
       return 2;
     }
   }

@@ -34,7 +34,10 @@ std::string Phases::Stamp(std::chrono::system_clock::time_point t) {
 void Phases::Log(const std::string& text) {
   if (!log_) return;
   if (log_on_line_) line_.Clear();
-  *log_ << Stamp(std::chrono::system_clock::now()) << ' ' << text << '\n';
+  // One line per event, whatever the text holds.
+  std::string line = text;
+  for (std::size_t at; (at = line.find('\n')) != std::string::npos;) line.replace(at, 1, " / ");
+  *log_ << Stamp(std::chrono::system_clock::now()) << ' ' << line << '\n';
   log_->flush();
 }
 

@@ -65,7 +65,7 @@ TEST(CliUsage, VersionHelpAndUsageErrors) {
   EXPECT_EQ(migrate_help.code, 0);
   EXPECT_EQ(tool.Run("help migrate").out, migrate_help.out);
   for (const char* part : {"Usage: apupgrade migrate [OPTIONS] SOURCE TARGET\n", "--trace FILE ", "--summary FILE ",
-                           "--wait SECONDS=5 ", "--password-prompt ", "still committed in one go at its end",
+                           "--wait SECONDS=5 ", "--password-prompt ",
                            "\nExit codes:\n"})
     EXPECT_NE(migrate_help.out.find(part), std::string::npos) << part << "\n" << migrate_help.out;
   EXPECT_EQ(migrate_help.out.find("TEXT"), std::string::npos) << migrate_help.out;
