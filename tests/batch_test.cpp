@@ -190,7 +190,7 @@ TEST(Batch, BadManifestsAndUnusableSetsAreRefusedBeforeAnythingIsMigrated) {
             "open.csv line 2: a quoted field is not closed before the end of the file\n"},
            {"bad.json", "[{\"name\":\"a\",\"source\":\"s01.db\"},{\"name\":\"b\",\"source\":\"s02.db\",\"target\":7,\"x\":1}]",
             "bad.json entry 1: missing, empty or not text: target\n"
-            "bad.json entry 2: missing, empty or not text: target, unknown member x\n"},
+            "apupgrade: bad.json entry 2: missing, empty or not text: target, unknown member x\n"},
            {"broken.json", "[{", "broken.json: cannot be read as JSON: "},
            {"twice.json", R"([{"name":"a","source":"s01.db","target":"t01.db","target":"t02.db"}])",
             "twice.json: an object holds the member \"target\" twice"},
