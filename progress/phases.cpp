@@ -54,13 +54,15 @@ void Phases::Step(Clock::time_point t, int step, int steps, std::string_view tab
   all_to_read_ = all_to_read;
   if (rows_file_) rows_file_->Write(all_done, all_to_read);
   if (!in_step_ && steps_start_ == Clock::time_point{}) steps_start_ = t;
+  // The first step after another phase is shown at once; the next ones come
+  // faster than a terminal is redrawn.
+  const bool first = !in_step_;
   in_step_ = true;
   phase_ = fmt::format("step {} of {}  {}", step, steps, table);
   to_read_ = to_read;
   done_ = 0;
   Log(fmt::format("step {} of {} {}: {} to read", step, steps, table, to_read < 0 ? "? rows" : RowCount(to_read)));
-  // Short steps come faster than a terminal is redrawn.
-  if (line_.Due(t)) Draw(t);
+  if (first || line_.Due(t)) Draw(t);
 }
 
 void Phases::Rows(long long done, long long all_done, long long all_to_read) {
