@@ -73,8 +73,9 @@ class Progress {
     const progress::RowsSeen seen = rows ? rows() : progress::RowsSeen{};
     if (elapsed > 0 && seen.done > 0) {
       text += "  " + std::to_string(static_cast<long long>(seen.done / elapsed)) + " rows/s";
-      // The rows left at the pace of those read, in the running sets too.
-      if (seen.to_read >= 0) {
+      // The rows left at the pace of those read, in the running sets too;
+      // the first hundredth gives no pace yet.
+      if (seen.to_read >= 0 && seen.done * 100 >= seen.to_read) {
         const long long left =
             static_cast<long long>(elapsed * static_cast<double>(std::max(0LL, seen.to_read - seen.done)) / seen.done + 0.5);
         text += "  about " + (left >= 120 ? std::to_string(left / 60) + " min" : std::to_string(left) + " s") + " left";
