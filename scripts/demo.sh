@@ -7,8 +7,13 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
-"$root/scripts/setup.sh"
-TARGETS="apupgrade VelAccAP apupgrade_man" "$root/scripts/build.sh" "$build"
+"$root/scripts/setup.sh" demo
+# A fresh build folder is configured without the tests and the benchmarks,
+# whose libraries the demonstration does not install; one the tests already
+# use keeps its settings.
+options=()
+if [ ! -f "$build/CMakeCache.txt" ]; then options=(-DBUILD_TESTING=OFF -DVELACCAP_BENCH=OFF); fi
+TARGETS="apupgrade VelAccAP apupgrade_man" "$root/scripts/build.sh" "$build" "${options[@]}"
 
 demo="$build/demo"
 mkdir -p "$demo"

@@ -1,8 +1,8 @@
 // The product as a user installs it: `cmake --install` into a fresh prefix,
 // then a C host built through pkg-config and a C++ host built through
 // find_package against the installed files alone, each migrating a sample
-// account set made by the installed tool; and the Debian package with the
-// dependencies dpkg-shlibdeps found.
+// account set made by the installed tool; and the three Debian packages,
+// checked by lintian, unpacked and used the same way.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -42,6 +42,14 @@ bool SanitizedBuild() {
 
 std::string HostEnvironment() {
   return SanitizedBuild() ? "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 " : "";
+}
+
+// The library's folder under a prefix, as the build was configured.
+std::string LibDir() {
+  const std::string cache = Slurp(VELACCAP_BINARY_DIR "/CMakeCache.txt");
+  const std::string key = "CMAKE_INSTALL_LIBDIR:PATH=";
+  const auto at = cache.find(key) + key.size();
+  return cache.substr(at, cache.find('\n', at) - at);
 }
 
 long long Count(const std::string& db, const std::string& table) {
@@ -114,28 +122,25 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
   ASSERT_EQ(r.code, 0) << r.out;
 
   // The library under its full version, with the soname and the links.
-  const std::string lib = prefix + "/lib/libVelAccAP.so";
+  const std::string lib = prefix + "/" + LibDir() + "/libVelAccAP.so";
   EXPECT_TRUE(fs::is_regular_file(lib + "." VELACCAP_VERSION));
   EXPECT_EQ(fs::read_symlink(lib + ".1"), "libVelAccAP.so." VELACCAP_VERSION);
   EXPECT_EQ(fs::read_symlink(lib), "libVelAccAP.so.1");
   r = Shell(dir.path(), "objdump -p '" + lib + "' | grep SONAME");
   EXPECT_NE(r.out.find("libVelAccAP.so.1\n"), std::string::npos) << r.out;
-  // The C interface only: the library defines nothing of the C++ headers.
-  for (const char* file : {"include/velaccap/capi.h", "include/velaccap/version.h", "lib/pkgconfig/velaccap.pc",
-                           "lib/cmake/VelAccAP/VelAccAPConfig.cmake", "lib/cmake/VelAccAP/VelAccAPConfigVersion.cmake",
-                           "share/bash-completion/completions/apupgrade", "bin/apupgrade"})
+  // The tool runs the library's code, found by its run path, not a copy of its own.
+  r = Shell(dir.path(), "objdump -p '" + prefix + "/bin/apupgrade' | grep -E 'NEEDED.*VelAccAP|RUNPATH'");
+  EXPECT_EQ(r.out.substr(r.out.find_first_not_of(' ')), "NEEDED               libVelAccAP.so.1\n  RUNPATH              $ORIGIN/../" +
+                                                        LibDir() + "\n") << r.out;
+  // The C interface's headers only: the C++ ones include the rooms' own.
+  for (const std::string& file : std::initializer_list<std::string>{"include/velaccap/capi.h", "include/velaccap/version.h", LibDir() + "/pkgconfig/velaccap.pc",
+        LibDir() + "/cmake/VelAccAP/VelAccAPConfig.cmake", LibDir() + "/cmake/VelAccAP/VelAccAPConfigVersion.cmake",
+        "share/bash-completion/completions/apupgrade", "bin/apupgrade", "share/man/man1/apupgrade.1.gz"})
     EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
   EXPECT_FALSE(fs::exists(prefix + "/include/velaccap/clsAPA812.h"));
   for (const char* schema : {"target_820_mssql.sql", "target_820.sql", "source_812.sql"})
     EXPECT_EQ(Slurp(prefix + "/share/velaccap/" + schema), Slurp(VELACCAP_SOURCE_DIR "/schema/" + std::string(schema)))
         << schema;
-  // The man page is made from the tool's own help where help2man is there.
-  if (Shell(dir.path(), "command -v help2man").code == 0) {
-    const std::string man = Slurp(prefix + "/share/man/man1/apupgrade.1");
-    EXPECT_NE(man.find(".TH APUPGRADE \"1\""), std::string::npos) << man.substr(0, 300);
-    EXPECT_NE(man.find("apupgrade " VELACCAP_VERSION), std::string::npos);
-    EXPECT_NE(man.find(".SS migrate"), std::string::npos);
-  }
   // Completion of the commands and of a command's options, read from the
   // installed tool's help.
   r = Shell(dir.path(), HostEnvironment() + "T='" + prefix + "/bin/apupgrade' bash -c 'source \"" + prefix +
@@ -158,10 +163,11 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
 
   // C, through pkg-config, with the library from the prefix at run time.
   std::ofstream(dir.file("host.c")) << kCHost;
-  r = Shell(dir.path(), "PKG_CONFIG_PATH='" + prefix + "/lib/pkgconfig' && export PKG_CONFIG_PATH && "
+  r = Shell(dir.path(), "PKG_CONFIG_PATH='" + prefix + "/" + LibDir() + "/pkgconfig' && export PKG_CONFIG_PATH && "
                         "cc -std=c11 -Wall -Werror host.c $(pkg-config --cflags --libs velaccap) -o c-host");
   ASSERT_EQ(r.code, 0) << r.out;
-  r = Shell(dir.path(), HostEnvironment() + "LD_LIBRARY_PATH='" + prefix + "/lib' ./c-host src.db c.db fresh.db");
+  r = Shell(dir.path(), HostEnvironment() + "LD_LIBRARY_PATH='" + prefix + "/" + LibDir() +
+                            "' ./c-host src.db c.db fresh.db");
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_TRUE(r.out.starts_with("refused 2: SOURCE fresh.db is not an 8.12 account set the run can use: it looks "
                                 "like an 8.20 account set; it lacks "))
@@ -189,27 +195,62 @@ TEST(Install, HostsBuildAgainstTheInstalledFilesAloneAndMigrate) {
         << t;
 }
 
-TEST(Install, DebianPackageNamesWhatItNeeds) {
+// The packages lintian accepts, each depending on what it needs, and
+// unpacked into a fresh root: the tool runs, a C host builds against the -dev
+// package and migrates, and the man page reads in 80 columns.
+TEST(Install, DebianPackagesPassLintianAndWorkUnpacked) {
+  if (SanitizedBuild()) GTEST_SKIP() << "packages are made of a build without the sanitizers";
   testsupport::TempDir dir;
   Result r = Shell(dir.path(), "cpack -G DEB --config '" VELACCAP_BINARY_DIR "/CPackConfig.cmake' -B '" + dir.path() +
                                    "'");
   ASSERT_EQ(r.code, 0) << r.out;
-  std::string deb;
-  for (const auto& entry : fs::directory_iterator(dir.path()))
-    if (entry.path().extension() == ".deb") deb = entry.path();
-  ASSERT_FALSE(deb.empty()) << r.out;
-  EXPECT_TRUE(fs::path(deb).filename().string().starts_with("velaccap_" VELACCAP_VERSION "_")) << deb;
-  r = Shell(dir.path(), "dpkg-deb -f '" + deb + "' Package Version Depends");
+  const std::string version = Shell(dir.path(), "dpkg-parsechangelog -l '" VELACCAP_SOURCE_DIR
+                                                "/packaging/debian/changelog' -S Version").out;
+  ASSERT_TRUE(version.starts_with(VELACCAP_VERSION "-")) << version;
+  const std::string v = version.substr(0, version.size() - 1), arch = Shell(dir.path(), "dpkg --print-architecture").out;
+  const std::string tool = "apupgrade_" + v + "_" + arch.substr(0, arch.size() - 1) + ".deb";
+  const std::string lib = "libvelaccap1" + tool.substr(9), dev = "libvelaccap-dev" + tool.substr(9);
+  for (const std::string& deb : {tool, lib, dev}) ASSERT_TRUE(fs::exists(dir.file(deb))) << deb << "\n" << r.out;
+
+  r = Shell(dir.path(), "lintian --fail-on none " + tool + " " + lib + " " + dev);
   ASSERT_EQ(r.code, 0) << r.out;
-  EXPECT_TRUE(r.out.starts_with("Package: velaccap\nVersion: " VELACCAP_VERSION "\nDepends: ")) << r.out;
-  // Found by dpkg-shlibdeps in the binaries: the engines' libraries.
+  EXPECT_EQ(r.out.find("E: "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("W: "), std::string::npos) << r.out;
+
+  auto depends = [&](const std::string& deb) { return Shell(dir.path(), "dpkg-deb -f " + deb + " Depends").out; };
+  EXPECT_EQ(depends(dev), "libvelaccap1 (= " + v + ")\n");
+  EXPECT_NE(depends(tool).find("libvelaccap1 "), std::string::npos) << depends(tool);
+  // Found by dpkg-shlibdeps in the library: the engines' libraries.
   for (const char* package : {"libc6 ", "libsqlite3-0 ", "libodbc2 ", "libmdb3 ", "libstdc++6 "})
-    EXPECT_NE(r.out.find(package), std::string::npos) << package << ": " << r.out;
-  r = Shell(dir.path(), "dpkg-deb -c '" + deb + "'");
-  for (const char* file : {"./usr/bin/apupgrade", "./usr/lib/libVelAccAP.so.1 -> libVelAccAP.so." VELACCAP_VERSION,
-                           "./usr/include/velaccap/capi.h", "./usr/share/velaccap/target_820_mssql.sql",
-                           "./usr/lib/pkgconfig/velaccap.pc"})
-    EXPECT_NE(r.out.find(file), std::string::npos) << file << "\n" << r.out;
+    EXPECT_NE(depends(lib).find(package), std::string::npos) << package << ": " << depends(lib);
+  EXPECT_EQ(Shell(dir.path(), "dpkg-deb --ctrl-tarfile " + lib + " | tar -xO ./triggers").out,
+            "activate-noawait ldconfig\n");
+
+  r = Shell(dir.path(), "for d in " + tool + " " + lib + " " + dev + "; do dpkg-deb -x $d root; done");
+  ASSERT_EQ(r.code, 0) << r.out;
+  const std::string usr = dir.file("root/usr"), libdir = usr + "/lib/" + Shell(dir.path(), "gcc -print-multiarch").out;
+  const std::string env = "LD_LIBRARY_PATH='" + libdir.substr(0, libdir.size() - 1) + "' ";
+  r = Shell(dir.path(), env + "root/usr/bin/apupgrade --version");
+  EXPECT_TRUE(r.out.starts_with("apupgrade " VELACCAP_VERSION "\n")) << r.out;
+  ASSERT_EQ(Shell(dir.path(), env + "root/usr/bin/apupgrade sample src.db --lines 200 -q && " + env +
+                                  "root/usr/bin/apupgrade new-target c.db -q && cp c.db fresh.db").code, 0);
+  std::ofstream(dir.file("host.c")) << kCHost;
+  r = Shell(dir.path(), "export PKG_CONFIG_PATH=\"$(dirname root/usr/lib/*/pkgconfig/velaccap.pc)\" && "
+                        "cc -std=c11 -Wall -Werror host.c $(pkg-config --cflags --libs velaccap) -o c-host && " + env +
+                            "./c-host src.db c.db fresh.db");
+  EXPECT_EQ(r.code, 0) << r.out;
+  ExpectMigrated(dir.file("src.db"), dir.file("c.db"));
+
+  // The sections in a man page's order, and nothing wider than 80 columns.
+  r = Shell(dir.path(), "MANWIDTH=80 man -l root/usr/share/man/man1/apupgrade.1.gz 2>&1");
+  std::size_t at = 0;
+  for (const char* section : {"\nNAME\n", "\nSYNOPSIS\n", "\nDESCRIPTION\n", "\nCOMMANDS\n", "\n   migrate\n",
+                              "\nOPTIONS\n", "\nEXIT STATUS\n", "\nENVIRONMENT\n", "\nEXAMPLES\n", "\nSEE ALSO\n"}) {
+    at = r.out.find(section, at);
+    EXPECT_NE(at, std::string::npos) << section << r.out;
+  }
+  r = Shell(dir.path(), "MANWIDTH=80 man -l root/usr/share/man/man1/apupgrade.1.gz 2>&1 | awk 'length > 80'");
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace
