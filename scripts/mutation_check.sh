@@ -19,7 +19,7 @@ trap restore EXIT
 timed='Floor|Valgrind|Interrupt|Locks\.|LargeRun|Killed'
 caught=0
 missed=0
-while IFS='|' read -r file text mutant; do
+while IFS=$'\t' read -r file text mutant; do
   case "$file" in ''|'#'*) continue ;; esac
   count=$(grep -cF -- "$text" "$file" || true)
   if [ "$count" != 1 ]; then
