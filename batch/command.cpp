@@ -24,9 +24,9 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
       ->check(CLI::Range(1, 4096));
   b->add_option("--timeout", options->timeout_seconds,
                 "Stop a set's migration (rolled back) that runs longer than this; 0: no limit")
-      ->option_text("SECONDS")
+      ->type_name("SECONDS")
       ->capture_default_str()
-      ->check(CLI::Range(0, 30 * 86400));
+      ->check(CLI::Range(0, 30 * 86400).description(""));
   b->add_option("--state", options->state,
                 "The file recording the sets done (default: beside MANIFEST, MANIFEST.state, per shard "
                 "MANIFEST.shard-K-of-N.state)")
@@ -42,9 +42,28 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
   b->add_flag("-q,--quiet", options->quiet, "No progress and no closing table; errors only");
   b->add_option("--wait", options->wait_seconds,
                 "Wait this long for another program's lock on a database file before refusing it")
-      ->option_text("SECONDS")
+      ->type_name("SECONDS")
       ->capture_default_str()
-      ->check(CLI::Range(0, 86400));
+      ->check(CLI::Range(0, 86400).description(""));
+
+  b->footer(
+      "Examples:\n"
+      "  apupgrade batch installation.csv --check\n"
+      "  apupgrade batch installation.csv --jobs 4 --report batch.html\n"
+      "  apupgrade batch installation.csv --shard 2/8 --summary shard-2.json\n"
+      "\n"
+      "Exit codes:\n"
+      "  0    every set succeeded or was done before (--check: every set would run to its end)\n"
+      "  1    a set failed, timed out or crashed, the others are done; or the state could not be written "
+      "(--check: a set would stop)\n"
+      "  2    the manifest or a set cannot be used (every problem listed), the state is held by another "
+      "batch, or an output file would overwrite a database; nothing was migrated\n"
+      "  130  interrupted by SIGINT (143: SIGTERM); running sets rolled back, the rest not started\n"
+      "\n"
+      "Environment:\n"
+      "  APUPGRADE_ODBC_PASSWORD  the password of the odbc: targets whose connection strings have no PWD\n"
+      "  TERM                     unset or dumb: the progress line is drawn without escape sequences\n"
+      "  TMPDIR                   where --check keeps its scratch files (default /tmp)\n");
 
   auto summaries = std::make_shared<std::vector<std::string>>();
   auto merged_summary = std::make_shared<std::string>();
@@ -53,6 +72,14 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
   r->add_option("SUMMARY", *summaries, "JSON summaries written by batch --summary")->required()->type_name("");
   r->add_option("--summary", *merged_summary, "Write the merged summary to FILE as JSON")->option_text("FILE");
   r->add_option("--report", *merged_report, "Write the merged report as an HTML page")->option_text("FILE.html");
+  r->footer(
+      "Example:\n"
+      "  apupgrade batch-report shard-1.json shard-2.json --report installation.html\n"
+      "\n"
+      "Exit codes:\n"
+      "  0  every set succeeded or was done before\n"
+      "  1  a set failed, timed out or crashed\n"
+      "  2  a summary cannot be read, or is given twice; an output file is one of them\n");
 
   return [=]() -> std::optional<int> {
     if (b->parsed()) return Run(*options, std::cout, std::cerr);

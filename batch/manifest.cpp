@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "progress/messages.h"
 #include "run/account_set.h"
 #include "run/output_file.h"
 #include "velaccap/open.h"
@@ -309,7 +310,7 @@ std::string ProblemText(const std::vector<Problem>& problems) {
   std::vector<Problem> sorted = problems;
   std::stable_sort(sorted.begin(), sorted.end(), [](const Problem& a, const Problem& b) { return a.line < b.line; });
   std::string text;
-  for (const Problem& p : sorted) text += p.where + ": " + p.text + "\n";
+  for (const Problem& p : sorted) text += progress::ErrorLines(p.where + ": " + p.text);
   return text;
 }
 

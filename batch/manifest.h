@@ -52,7 +52,8 @@ Shard ParseShard(const std::string& text);
 // Every n-th set of the manifest, starting at the k-th.
 std::vector<Set> TakeShard(const std::vector<Set>& sets, const Shard& shard);
 
-// The problems as lines "MANIFEST line 4: text", in the file's order.
+// The problems as error lines "apupgrade: MANIFEST line 4: text", in the
+// file's order.
 std::string ProblemText(const std::vector<Problem>& problems);
 
 }  // namespace velaccap::batch

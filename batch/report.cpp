@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "progress/table.h"
 #include "velaccap/open.h"
 
 namespace velaccap::batch {
@@ -79,37 +80,15 @@ std::string CountsLine(const std::vector<SetResult>& results) {
 }
 
 void PrintTable(std::ostream& out, const std::vector<SetResult>& results) {
-  const std::vector<std::string> head{"set", "status", "read", "written", "reconciliation", "seconds", "error"};
-  std::vector<std::vector<std::string>> rows;
-  for (const SetResult& r : results)
-    rows.push_back({r.name, r.status, Number(r.rows_read), Number(r.rows_written),
-                    ReconciliationText(r.reconciliation),
-                    r.status == "skipped" || r.status == kNotStarted ? "-" : Seconds(r.seconds),
-                    r.error});
-  std::vector<std::size_t> width(head.size());
-  for (std::size_t c = 0; c < head.size(); ++c) {
-    width[c] = head[c].size();
-    for (const auto& row : rows) width[c] = std::max(width[c], row[c].size());
-  }
   // Numbers right-aligned; the error, last, is not padded.
-  auto line = [&](const std::vector<std::string>& cells) {
-    std::string text;
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      const bool number = c == 2 || c == 3 || c == 5;
-      const std::string pad(c + 1 == cells.size() ? 0 : width[c] - cells[c].size(), ' ');
-      text += number ? pad + cells[c] : cells[c] + pad;
-      if (c + 1 < cells.size()) text += "  ";
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    out << text << '\n';
-  };
-  line(head);
-  std::vector<std::string> rule;
-  // The error, of any length, is ruled as wide as its heading.
-  for (std::size_t c = 0; c < head.size(); ++c)
-    rule.push_back(std::string(c + 1 == head.size() ? head[c].size() : width[c], '-'));
-  line(rule);
-  for (const auto& row : rows) line(row);
+  using A = progress::Table::Align;
+  progress::Table table({{"set"}, {"status"}, {"read", A::kRight}, {"written", A::kRight}, {"reconciliation"},
+                         {"seconds", A::kRight}, {"error"}},
+                        true);
+  for (const SetResult& r : results)
+    table.Row({r.name, r.status, Number(r.rows_read), Number(r.rows_written), ReconciliationText(r.reconciliation),
+               r.status == "skipped" || r.status == kNotStarted ? "-" : Seconds(r.seconds), r.error});
+  table.Print(out);
   out << CountsLine(results) << '\n';
 }
 

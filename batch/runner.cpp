@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +20,8 @@
 #include "batch/state.h"
 #include "check/needs.h"
 #include "check/report.h"
+#include "progress/messages.h"
+#include "progress/rows_file.h"
 #include "run/account_set.h"
 #include "run/migration.h"
 #include "run/output_file.h"
@@ -55,21 +58,29 @@ std::string FileKey(const std::string& name) {
 
 bool IsFile(const std::string& name) { return name.rfind("odbc:", 0) != 0; }
 
-// Draws the batch's live line at most every interval.
+// Draws the batch's live line at most every interval. `rows` gives the
+// rows read and all there are to read (-1: not known yet), asked only when
+// the line is drawn.
 class Progress {
  public:
   explicit Progress(const progress::LiveOptions& live) : line_(live), start_(Clock::now()) {}
-  void Draw(std::size_t total, std::size_t done, std::size_t failed, std::size_t running, long long rows,
-            double bytes_done, double bytes_left) {
+  void Draw(std::size_t total, std::size_t done, std::size_t failed, std::size_t running,
+            const std::function<progress::RowsSeen()>& rows) {
     const auto now = Clock::now();
     if (!line_.enabled() || !line_.Due(now)) return;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     std::string text = std::to_string(done) + " of " + std::to_string(total) + " sets done, " +
                        std::to_string(failed) + " failed, " + std::to_string(running) + " running";
-    if (elapsed > 0 && rows > 0) text += "  " + std::to_string(static_cast<long long>(rows / elapsed)) + " rows/s";
-    if (bytes_done > 0) {
-      const long long left = static_cast<long long>(elapsed * bytes_left / bytes_done + 0.5);
-      text += "  about " + (left >= 120 ? std::to_string(left / 60) + " min" : std::to_string(left) + " s") + " left";
+    const progress::RowsSeen seen = rows ? rows() : progress::RowsSeen{};
+    if (elapsed > 0 && seen.done > 0) {
+      text += "  " + std::to_string(static_cast<long long>(seen.done / elapsed)) + " rows/s";
+      // The rows left at the pace of those read, in the running sets too;
+      // the first hundredth gives no pace yet.
+      if (seen.to_read >= 0 && seen.done * 100 >= seen.to_read) {
+        const long long left =
+            static_cast<long long>(elapsed * static_cast<double>(std::max(0LL, seen.to_read - seen.done)) / seen.done + 0.5);
+        text += "  about " + (left >= 120 ? std::to_string(left / 60) + " min" : std::to_string(left) + " s") + " left";
+      }
     }
     line_.DrawText(now, text);
   }
@@ -78,6 +89,37 @@ class Progress {
  private:
   progress::LiveLine line_;
   Clock::time_point start_;
+};
+
+// The batch's rows: those of the sets ended, those the running sets' rows
+// files say, and for the sets not started an estimate from their sources'
+// sizes at the rows per byte of the sets whose rows are known.
+struct Pace {
+  long long ended = 0;              // rows the ended sets read
+  double known_rows = 0, known_bytes = 0;  // sets whose rows to read are known
+  double waiting_bytes = 0;         // the sources of the sets not started
+  std::map<std::size_t, std::pair<std::string, double>> running;  // set: its rows file, its source's size
+
+  progress::RowsSeen Now() const {
+    long long done = ended, to_read = ended;
+    double rows = known_rows, bytes = known_bytes, unknown_bytes = waiting_bytes;
+    for (const auto& [set, file] : running) {
+      const progress::RowsSeen seen = progress::ReadRowsFile(file.first);
+      done += seen.done;
+      if (seen.to_read >= 0) {
+        to_read += seen.to_read;
+        rows += static_cast<double>(seen.to_read);
+        bytes += file.second;
+      } else {
+        unknown_bytes += file.second;
+      }
+    }
+    if (unknown_bytes > 0) {
+      if (bytes <= 0) return {done, -1};
+      to_read += static_cast<long long>(unknown_bytes * rows / bytes);
+    }
+    return {done, to_read};
+  }
 };
 
 // Writes the --summary and --report files: `json` and `html` make them.
@@ -97,7 +139,7 @@ void WriteOutputs(const Options& options, const std::function<nlohmann::ordered_
       file.Finish();
     }
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     if (*exit_code == 0) *exit_code = 1;
   }
 }
@@ -239,7 +281,7 @@ int RunChecks(const Options& options, const std::vector<Set>& sets, const std::s
         ++finished;
       },
       [&](std::size_t running, std::size_t) {
-        progress.Draw(sets.size(), finished, 0, running, 0, 0, 0);
+        progress.Draw(sets.size(), finished, 0, running, nullptr);
       },
       &stop);
   progress.Clear();
@@ -321,7 +363,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     state_path = options.state.empty() ? DefaultStatePath(options.manifest, options.shard) : options.state;
     CheckOutputs(options, sets, state_path);
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     return 2;
   }
   const std::string tool = options.tool.empty() ? "/proc/self/exe" : options.tool;
@@ -342,7 +384,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     }
     fs::create_directories(state->work_dir());
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     return 2;
   }
 
@@ -390,15 +432,14 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     }
     if (changed) state->Save();
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     return 2;
   }
 
   // Progress counts.
-  double bytes_left = 0, bytes_done = 0;
-  for (std::size_t i : todo) bytes_left += std::max<std::int64_t>(0, StampOf(sets[i].source).size);
+  Pace pace;
+  for (std::size_t i : todo) pace.waiting_bytes += static_cast<double>(std::max<std::int64_t>(0, StampOf(sets[i].source).size));
   std::size_t done = results.size() - todo.size(), failed = 0;
-  long long rows = 0;
   Progress progress(options.live ? *options.live : progress::LiveOnStderr(options.quiet));
   bool stop = false;
   std::string fatal;
@@ -413,16 +454,21 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           // A summary left by an earlier run must not be taken for this one's.
           std::error_code ec;
           fs::remove(key + ".summary.json", ec);
+          fs::remove(key + ".rows", ec);
           stamps[i] = StampOf(s.source);
           // Recorded before the child exists, so that a batch killed from
           // here on finds the child's summary on its next run.
           state->Put(s.name, Entry{"running", s.source, run::DisplayName(s.target), stamps[i], nullptr});
           state->Save();
           const ChildTarget target = SplitPassword(s.target);
-          return Spawn(tool,
-                       {"migrate", s.source, target.argument, "-q", "--summary", key + ".summary.json", "--wait",
-                        std::to_string(options.wait_seconds)},
-                       "/dev/null", key + ".stderr", target.password);
+          const pid_t pid = Spawn(tool,
+                                  {"migrate", s.source, target.argument, "-q", "--summary", key + ".summary.json",
+                                   "--rows-file", key + ".rows", "--wait", std::to_string(options.wait_seconds)},
+                                  "/dev/null", key + ".stderr", target.password);
+          const double bytes = static_cast<double>(std::max<std::int64_t>(0, stamps[i].size));
+          pace.waiting_bytes -= bytes;
+          pace.running[i] = {key + ".rows", bytes};
+          return pid;
         } catch (const std::exception& ex) {
           results[i].status = "failed";
           results[i].error = ex.what();
@@ -474,17 +520,21 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
             if (doc && doc->contains("reconciliation")) r.reconciliation = (*doc)["reconciliation"];
           }
         }
+        const progress::RowsSeen seen = progress::ReadRowsFile(key + ".rows");
+        const long long read = r.status == "succeeded" && r.rows_read >= 0 ? r.rows_read : seen.done;
+        pace.ended += read;
+        if (seen.to_read >= 0) {
+          pace.known_rows += static_cast<double>(seen.to_read);
+          pace.known_bytes += pace.running[i].second;
+        }
+        pace.running.erase(i);
         if (r.status == "succeeded") {
           ++done;
-          if (r.rows_read > 0) rows += r.rows_read;
           state->Put(s.name, Entry{"done", s.source, run::DisplayName(s.target), stamps[i], ToJson(r)});
         } else {
           if (r.status != "interrupted") ++failed;
           state->Erase(s.name);
         }
-        // The time left is the rest of the sources at the pace of those ended.
-        bytes_done += std::max<std::int64_t>(0, stamps[i].size);
-        bytes_left -= std::max<std::int64_t>(0, stamps[i].size);
         try {
           state->Save();
         } catch (const std::exception& ex) {
@@ -494,7 +544,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
         }
       },
       [&](std::size_t running, std::size_t) {
-        progress.Draw(sets.size(), done, failed, running, rows, bytes_done, bytes_left);
+        progress.Draw(sets.size(), done, failed, running, [&] { return pace.Now(); });
       },
       &stop);
   progress.Clear();
@@ -546,7 +596,7 @@ int Merge(const std::vector<std::string>& summaries, const std::string& summary,
           throw InputError(std::string("the ") + what + " file " + path + " is one of the summaries read");
     }
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     return 2;
   }
   PrintTable(out, results);

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "check/keys.h"
 #include "check/row_rules.h"
 #include "component/steps.h"
+#include "progress/run_report.h"
 #include "dbaccess/ascii.h"
 #include "dbaccess/sqlite.h"
 #include "dbaccess/sqlite_common.h"
@@ -220,7 +222,8 @@ void Copy(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
+TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path, progress::Phases* phases) {
+  if (phases) phases->Phase("trial run: copying the target");
   std::string pattern = (std::filesystem::temp_directory_path() / "apupgrade-trial-XXXXXX").string();
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) throw Error("cannot make a scratch file for the trial run in " + pattern);
@@ -241,7 +244,16 @@ TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
     RowDatabase tracked_source(ruled_source, rows);
     RowTarget tracked_target(*copy, rows);
     clsAPA812 component;
-    outcome.ok = component.UpdateA812ToS820(tracked_source, tracked_target);
+    std::optional<progress::RunReport> report;
+    if (phases) {
+      progress::ReportOptions report_options;
+      report_options.phases = phases;
+      report_options.count_on = &source;
+      report.emplace(tracked_source, tracked_target, report_options);
+    }
+    outcome.ok = report ? component.UpdateA812ToS820(report->source(), report->target())
+                        : component.UpdateA812ToS820(tracked_source, tracked_target);
+    if (report) report->Finish(outcome.ok);
     if (!outcome.ok) {
       outcome.error = component.ErrDescription();
       outcome.step = rows.step;
@@ -252,6 +264,7 @@ TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path) {
     }
   }
   if (outcome.ok) {
+    if (phases) phases->Phase("reconciling the trial run");
     try {
       outcome.differences = reconcile::Reconcile(source, *copy, std::nullopt).differences;
     } catch (const std::exception& e) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "progress/phases.h"
 #include "reconcile/reconcile.h"
 #include "velaccap/dbaccess.h"
 
@@ -28,8 +29,9 @@ struct TrialOutcome {
 
 // Copies the SQLite file `target_path` into a temporary file (in the system's
 // temporary folder) and runs the migration from `source` into the copy.
-// Throws Error when the copy cannot be made.
-TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path);
+// Throws Error when the copy cannot be made. `phases`, when given, shows
+// the copy, each step and the reconciliation as they come.
+TrialOutcome TrialRun(SourceDatabase& source, const std::string& target_path, progress::Phases* phases = nullptr);
 
 // Reconciles the rules' findings with what the trial run did: a stop the
 // rules missed becomes an error of its own, and errors the trial ran through

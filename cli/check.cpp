@@ -1,5 +1,7 @@
 // apupgrade check: both databases read, nothing written, every problem listed.
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <ostream>
 
 #include "check/check.h"
@@ -7,6 +9,8 @@
 #include "check/trial.h"
 #include "progress/document.h"
 #include "cli/commands.h"
+#include "progress/messages.h"
+#include "progress/phases.h"
 #include "run/account_set.h"
 #include "run/password.h"
 #include "velaccap/open.h"
@@ -18,7 +22,14 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   const bool file_target = IsFileTarget(options.target);
   std::vector<check::Problem> problems;
   const char* refusal = "same-database";
+  std::ofstream log_file;
+  std::optional<progress::Phases> phases;
   try {
+    std::vector<std::string> databases{options.source};
+    if (file_target) databases.push_back(options.target);
+    phases.emplace(progress::LiveOnStderr(false),
+                   OpenLog(options.log_path, options.verbose, databases, log_file, err));
+    phases->Phase("checking");
     if (file_target) run::RefuseSameDatabase(options.source, options.target);
     refusal = "unusable-database";
     OpenOptions open_options{options.wait_seconds * 1000, true};
@@ -32,16 +43,19 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     // The rules cannot foresee a target's own constraints; a run on a copy
     // can. Only a run that could start is tried.
     if (file_target && options.trial && !check::FirstIdentityError(problems))
-      check::ApplyTrial(check::TrialRun(*source, options.target), &problems);
+      check::ApplyTrial(check::TrialRun(*source, options.target, &*phases), &problems);
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    if (phases) phases->End(std::string("refused: ") + e.what());
+    progress::SayError(err, e.what());
     // A program reading the JSON learns of the refusal there too.
     if (!options.json) return 2;
     std::error_code ec;
     if (!std::filesystem::exists(options.source, ec) || (file_target && !std::filesystem::exists(options.target, ec)))
       refusal = "missing-file";
     problems = {{check::Problem::Severity::kError, 0, "", "", e.what(), false, refusal}};
+    phases.reset();  // ended above, as refused
   }
+  if (phases) phases->End(check::FirstError(problems) ? "checked: migrate would stop" : "checked: migrate would run to its end");
   if (options.json)
     out << check::ProblemsJson(document::Begin(document::kCheck, started, document::Clock::now()), options.source,
                                run::DisplayName(options.target), problems);

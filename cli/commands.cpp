@@ -8,7 +8,9 @@
 #include <CLI/CLI.hpp>
 
 #include "batch/command.h"
+#include "cli/help.h"
 #include "cli/version.h"
+#include "progress/messages.h"
 #include "run/password.h"
 
 namespace velaccap::cli {
@@ -83,10 +85,25 @@ constexpr const char* kFooter =
     "  130  interrupted by SIGINT (143: SIGTERM); rolled back\n"
     "\n"
     "Environment:\n"
-    "  APUPGRADE_ODBC_PASSWORD  the password of an odbc: target whose connection string has\n"
-    "                           no PWD (the command line is visible to every user in ps)\n"
+    "  APUPGRADE_ODBC_PASSWORD  the password of an odbc: target whose connection string has no PWD (the "
+    "command line is visible to every user in ps)\n"
+    "  TERM                     unset or dumb: the progress line is drawn without escape sequences\n"
     "\n"
     "Run 'apupgrade COMMAND --help' for the options of a command.";
+
+// The environment of the commands that open databases.
+constexpr const char* kPasswordEnvironment =
+    "  APUPGRADE_ODBC_PASSWORD  the password of an odbc: TARGET whose connection string has no PWD\n";
+constexpr const char* kTermEnvironment =
+    "  TERM                     unset or dumb: the progress line is drawn without escape sequences\n";
+
+// -v and --log of the commands that show their phases.
+void AddLogOptions(CLI::App* command, bool* verbose, std::string* path) {
+  command->add_flag("-v,--verbose", *verbose,
+                    "Write each phase and step to stderr as a line stamped with the time (UTC), for runs "
+                    "that are not watched on a terminal");
+  command->add_option("--log", *path, "Append the lines of --verbose to FILE instead")->type_name("FILE");
+}
 
 // A command of the tool: its parser and what runs when it is given.
 struct Command {
@@ -114,7 +131,7 @@ bool TakePassword(const std::string& target, bool prompt, std::string* out) {
     *out = run::OdbcPassword(target, prompt);
     return true;
   } catch (const std::exception& e) {
-    std::cerr << kTool << ": " << e.what() << '\n';
+    progress::SayError(std::cerr, e.what());
     return false;
   }
 }
@@ -140,6 +157,8 @@ int Main(int argc, char** argv) {
   app.set_version_flag("-V,--version", [] { return VersionText(); }, "Print the version of the tool and of "
                        "SQLite, unixODBC and libmdb, and exit");
   app.footer(kFooter);
+  // Set before the commands are added: they take it.
+  app.formatter(WrappingFormatter());
   app.get_formatter()->label("REQUIRED", "");
   app.get_formatter()->label("SUBCOMMAND", "COMMAND");
   std::vector<Command> commands;
@@ -172,11 +191,17 @@ int Main(int argc, char** argv) {
                 "Write the run's counts, reconciliation and outcome to FILE as JSON, also for a refused run; "
                 "'-' writes it to stdout in place of the closing table")
       ->type_name("FILE");
+  AddLogOptions(m, &migrate.verbose, &migrate.log_path);
   AddWaitOption(m, &migrate.wait_seconds);
   AddPasswordPrompt(m, &migrate_prompt);
-  m->footer(std::string("Example:\n  apupgrade migrate ledger812.db ledger820.db --trace run.trace --summary "
-                        "run.json\n\n") +
-            kExitCodes);
+  // The batch's own: where a migration it started keeps its rows read.
+  m->add_option("--rows-file", migrate.rows_file)->group("");
+  m->footer(std::string("Examples:\n"
+                        "  apupgrade migrate ledger812.db ledger820.db --trace run.trace --summary run.json\n"
+                        "  apupgrade migrate ledger812.mdb ledger820.db -q --log upgrade.log\n"
+                        "  APUPGRADE_ODBC_PASSWORD=... apupgrade migrate ledger812.mdb "
+                        "'odbc:DSN=ledger820;UID=upgrade'\n\n") +
+            kExitCodes + "\nEnvironment:\n" + kPasswordEnvironment + kTermEnvironment);
 
   CheckOptions check_options;
   bool check_prompt = false, no_trial = false;
@@ -193,13 +218,19 @@ int Main(int argc, char** argv) {
   c->add_flag("--no-trial", no_trial,
               "Skip the trial run of the whole migration on a scratch copy of a SQLite target (faster, but only "
               "the rules' findings)");
+  AddLogOptions(c, &check_options.verbose, &check_options.log_path);
   AddWaitOption(c, &check_options.wait_seconds);
   AddPasswordPrompt(c, &check_prompt);
-  c->footer("Example:\n  apupgrade check ledger812.db ledger820.db\n\n"
-            "Exit codes:\n"
-            "  0  migrate would run to its end (warnings may be listed)\n"
-            "  1  migrate would stop: the first error is where\n"
-            "  2  a database cannot be used at all; bad usage\n");
+  c->footer(std::string("Examples:\n"
+                        "  apupgrade check ledger812.db ledger820.db\n"
+                        "  apupgrade check ledger812.mdb ledger820.db --json > findings.json\n\n"
+                        "Exit codes:\n"
+                        "  0  migrate would run to its end (warnings may be listed)\n"
+                        "  1  migrate would stop: the first error is where\n"
+                        "  2  a database cannot be used at all; bad usage\n\n"
+                        "Environment:\n") +
+            kPasswordEnvironment + kTermEnvironment +
+            "  TMPDIR                   where the trial run's scratch copy of the target is made (default /tmp)\n");
 
   VerifyCommandOptions verify_options;
   bool verify_prompt = false;
@@ -221,7 +252,9 @@ int Main(int argc, char** argv) {
             "  0  the target reconciles with the source\n"
             "  1  a check could not run: the target is not proven\n"
             "  2  a database cannot be used at all; bad usage\n"
-            "  3  the target does not reconcile: the differences are listed\n");
+            "  3  the target does not reconcile: the differences are listed\n\n"
+            "Environment:\n" +
+            std::string(kPasswordEnvironment));
 
   std::string new_target;
   bool new_target_quiet = false;
@@ -229,6 +262,11 @@ int Main(int argc, char** argv) {
                     [&] { return NewTarget(new_target, new_target_quiet ? NullOut() : std::cout, std::cerr); });
   Positional(n, "FILE", new_target, "File to create; must not exist");
   n->add_flag("-q,--quiet", new_target_quiet, "Print nothing on success");
+  n->footer("Example:\n  apupgrade new-target ledger820.db\n\n"
+            "Exit codes:\n"
+            "  0  created\n"
+            "  2  FILE exists or cannot be written, or is an odbc: name (a SQL Server database is made with "
+            "share/velaccap/target_820_mssql.sql); bad usage\n");
 
   std::string sample;
   long long lines = 1000;
@@ -248,7 +286,10 @@ int Main(int argc, char** argv) {
       ->capture_default_str()
       ->check(WholeNumber(false));
   s->add_flag("-q,--quiet", sample_quiet, "Print nothing on success");
-  s->footer("Example:\n  apupgrade sample ledger812.db --lines 100000 --seed 7\n");
+  s->footer("Example:\n  apupgrade sample ledger812.db --lines 100000 --seed 7\n\n"
+            "Exit codes:\n"
+            "  0  written\n"
+            "  2  FILE exists or cannot be written; bad usage\n");
 
   // The batch's commands register themselves; they run as any other.
   const auto batch_command = batch::AddCommands(app);
@@ -306,8 +347,7 @@ int Main(int argc, char** argv) {
   }
   for (const Command& c : commands)
     if (c.parser->parsed()) return c.run();
-  // No command: the usage, as an error.
-  std::cerr << app.help();
+  // No command: an error, and where help is.
   return UsageError("", "a command is required: " + [&] {
     std::string names;
     for (const Command& c : commands) names += (names.empty() ? "" : ", ") + c.parser->get_name();

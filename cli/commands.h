@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "run/migration.h"
 
@@ -15,6 +17,8 @@ namespace velaccap::cli {
 // unless `live` says where, no live progress.
 struct MigrateOptions : run::Options {
   bool quiet = false;
+  bool verbose = false;  // each phase and step as a stamped line on stderr
+  std::string log_path;  // ... or appended to this file
 };
 
 int Migrate(const MigrateOptions& options, std::ostream& out, std::ostream& err);
@@ -26,6 +30,8 @@ struct CheckOptions {
   int wait_seconds = 5;
   bool trial = true;  // also run the migration on a scratch copy of a SQLite target
   std::string odbc_password;  // as MigrateOptions::odbc_password
+  bool verbose = false;  // as MigrateOptions::verbose
+  std::string log_path;  // as MigrateOptions::log_path
 };
 
 // Reads both databases, writes nothing, lists every problem: exit 0 when
@@ -49,6 +55,12 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
 int NewTarget(const std::string& path, std::ostream& out, std::ostream& err);
 int Sample(const std::string& path, long long lines, std::uint64_t seed, std::ostream& out,
            std::ostream& err);
+
+// Where -v and --log send the phases: `file`, opened on `path` for
+// appending (refused when it is one of `databases` or any database), or
+// `err` when verbose; nullptr for neither. Throws InputError.
+std::ostream* OpenLog(const std::string& path, bool verbose, const std::vector<std::string>& databases,
+                      std::ofstream& file, std::ostream& err);
 
 // Parses the command line and runs the command it names.
 int Main(int argc, char** argv);

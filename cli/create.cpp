@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/print.h"
+#include "progress/messages.h"
 #include "run/account_set.h"
 #include "sample/sample.h"
 #include "velaccap/open.h"
@@ -20,7 +21,7 @@ int NewTarget(const std::string& path, std::ostream& out, std::ostream& err) {
   try {
     run::CreateTarget(path);
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     return 2;
   }
   out << path << ": empty 8.20 account set created\n";
@@ -33,7 +34,7 @@ int Sample(const std::string& path, long long lines, std::uint64_t seed, std::os
   try {
     counts = sample::WriteSample(path, sample::SampleOptions{lines, seed});
   } catch (const std::exception& e) {
-    err << "apupgrade: " << e.what() << '\n';
+    progress::SayError(err, e.what());
     return 2;
   }
   out << path << ": 8.12 account set with " << counts.sales_lines << " sales and "

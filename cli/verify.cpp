@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "progress/document.h"
+#include "progress/messages.h"
 #include "reconcile/reconcile.h"
 #include "run/account_set.h"
 #include "run/password.h"
@@ -29,8 +30,7 @@ int Verify(const VerifyCommandOptions& options, std::ostream& out, std::ostream&
     reconcile::PrintResult(out, *v.result);
   }
   if (!v.error.empty()) {
-    std::istringstream lines(v.error);
-    for (std::string line; std::getline(lines, line);) err << "apupgrade: " << line << '\n';
+    progress::SayError(err, v.error);
     if (v.code == run::VerifyOutcome::kNotRun) err << "apupgrade: the target is not proven to reconcile\n";
   } else if (v.code == run::VerifyOutcome::kDifferences) {
     err << "apupgrade: the target does not reconcile with the source\n";

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -15,14 +16,14 @@ namespace {
 constexpr std::string_view kReturn = "\r";
 constexpr std::string_view kEraseToEnd = "\x1b[K";
 
-std::string Rows(long long n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
-
 }  // namespace
 
 LiveOptions LiveOn(int fd, std::ostream& out, bool quiet) {
   LiveOptions options;
   if (quiet || !::isatty(fd)) return options;
   options.out = &out;
+  const char* term = std::getenv("TERM");
+  options.plain = term == nullptr || *term == '\0' || std::string_view(term) == "dumb";
   winsize size{};
   if (::ioctl(fd, TIOCGWINSZ, &size) == 0) options.width = size.ws_col;
   return options;
@@ -38,18 +39,6 @@ LiveLine::~LiveLine() {
   }
 }
 
-void LiveLine::Draw(std::chrono::steady_clock::time_point now, int step, int steps, std::string_view table,
-                    long long done, long long to_do, std::chrono::steady_clock::duration step_time) {
-  if (!options_.out) return;
-  std::string text = "step " + std::to_string(step) + " of " + std::to_string(steps) + "  ";
-  text += table;
-  text += "  ";
-  text += to_do >= 0 ? std::to_string(done) + " of " + Rows(to_do) : Rows(done);
-  const double seconds = std::chrono::duration<double>(step_time).count();
-  if (seconds > 0 && done > 0) text += "  " + std::to_string(static_cast<long long>(done / seconds)) + " rows/s";
-  DrawText(now, std::move(text));
-}
-
 void LiveLine::DrawText(std::chrono::steady_clock::time_point now, std::string text) {
   if (!options_.out) return;
   if (options_.width > 0 && text.size() >= static_cast<std::size_t>(options_.width)) {
@@ -60,9 +49,11 @@ void LiveLine::DrawText(std::chrono::steady_clock::time_point now, std::string t
   line.reserve(text.size() + 8);
   line += kReturn;
   line += text;
-  line += kEraseToEnd;
+  if (!options_.plain) line += kEraseToEnd;
+  else if (shown_ > text.size()) line.append(shown_ - text.size(), ' ');
   options_.out->write(line.data(), static_cast<std::streamsize>(line.size()));
   options_.out->flush();
+  shown_ = text.size();
   drawn_ = ever_ = true;
   last_ = now;
 }
@@ -71,7 +62,13 @@ void LiveLine::Clear() {
   if (!options_.out || !drawn_) return;
   drawn_ = false;
   std::string line(kReturn);
-  line += kEraseToEnd;
+  if (options_.plain) {
+    line.append(shown_, ' ');
+    line += kReturn;
+  } else {
+    line += kEraseToEnd;
+  }
+  shown_ = 0;
   options_.out->write(line.data(), static_cast<std::streamsize>(line.size()));
   options_.out->flush();
 }

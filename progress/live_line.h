@@ -20,10 +20,14 @@ struct LiveOptions {
   // The terminal's width in columns; a longer line is cut to one column
   // less, so it never wraps and breaks the redraw. 0: not cut.
   int width = 0;
+  // No escape sequences (a dumb terminal, or none named in TERM): the line
+  // is redrawn after a carriage return and blanked with spaces.
+  bool plain = false;
 };
 
 // The line on `out` when `fd` (the descriptor behind `out`) is a terminal
-// and the run is not quiet; otherwise no line. The width is the terminal's.
+// and the run is not quiet; otherwise no line. The width is the terminal's;
+// plain when TERM is unset, empty or "dumb".
 LiveOptions LiveOn(int fd, std::ostream& out, bool quiet);
 
 // The line on stderr: LiveOn(STDERR_FILENO, std::cerr, quiet).
@@ -44,11 +48,6 @@ class LiveLine {
     return !ever_ || now - last_ >= options_.interval;
   }
 
-  // Draws "step 7 of 21  SaleBillVouchs  1024 of 5012 rows  81234 rows/s":
-  // `to_do` < 0 leaves out "of ...", and the rate needs time and rows.
-  void Draw(std::chrono::steady_clock::time_point now, int step, int steps, std::string_view table,
-            long long done, long long to_do, std::chrono::steady_clock::duration step_time);
-
   // Draws any text as the line, cut to the terminal's width.
   void DrawText(std::chrono::steady_clock::time_point now, std::string text);
 
@@ -59,6 +58,7 @@ class LiveLine {
  private:
   LiveOptions options_;
   bool drawn_ = false;   // a line is on the terminal now
+  std::size_t shown_ = 0;  // the length of that line
   bool ever_ = false;    // a line was drawn at least once
   std::chrono::steady_clock::time_point last_{};
 };

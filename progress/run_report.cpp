@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "dbaccess/ascii.h"
+#include "progress/table.h"
 #include "velaccap/layers.h"
 
 namespace velaccap::progress {
@@ -158,9 +159,11 @@ Kind KindOf(std::string_view statement) {
 class RunReport::Recorder {
  public:
   explicit Recorder(const ReportOptions& options)
-      : now_(options.now), live_(options.live), observer_(options.observer), source_name_(options.source_name),
+      : now_(options.now), observer_(options.observer), source_name_(options.source_name),
         target_name_(options.target_name) {
     start_ = options.start ? *options.start : now_();
+    if (!options.phases) own_phases_ = std::make_unique<Phases>(options.live, nullptr, start_, now_);
+    phases_ = options.phases ? options.phases : own_phases_.get();
     for (int i = 0; i < kSteps; ++i) steps_[i + 1].plan = &kPlan[i];
   }
 
@@ -169,6 +172,7 @@ class RunReport::Recorder {
       Counters& c = steps_[i];
       c.to_read = CountRows(source, c.plan->to_read);
       if (c.plan->total) c.total = CountRows(source, c.plan->total);
+      all_to_read_ = all_to_read_ < 0 || c.to_read < 0 ? -1 : all_to_read_ + c.to_read;
     }
   }
 
@@ -193,9 +197,8 @@ class RunReport::Recorder {
     if (--countdown_ > 0) return;
     countdown_ = kRowsPerClockRead;
     Observe();
-    if (!live_.enabled()) return;
-    const Clock::time_point t = now_();
-    if (live_.Due(t)) Draw(t);
+    if (!phases_->wants_rows()) return;
+    phases_->Rows(current_->read, AllRead(), all_to_read_);
   }
 
   void Finish(bool succeeded) {
@@ -205,7 +208,7 @@ class RunReport::Recorder {
     EndCurrent(t);
     if (succeeded && index_ > 0) current_->completed = true;
     end_ = t;
-    live_.Clear();
+    phases_->Clear();
   }
 
   double elapsed_seconds() const {
@@ -224,7 +227,13 @@ class RunReport::Recorder {
     current_ = &steps_[index];
     current_->started = t;
     Observe();
-    if (live_.enabled() && live_.Due(t)) Draw(t);
+    phases_->Step(t, index, kSteps, current_->plan->table, current_->to_read, AllRead(), all_to_read_);
+  }
+
+  long long AllRead() const {
+    long long all = 0;
+    for (const Counters& c : steps_) all += c.read;
+    return all;
   }
 
   void Observe() {
@@ -235,13 +244,10 @@ class RunReport::Recorder {
     if (index_ > 0) current_->time += t - current_->started;
   }
 
-  void Draw(Clock::time_point t) {
-    if (index_ == 0) return;
-    live_.Draw(t, index_, kSteps, current_->plan->table, current_->read, current_->to_read, t - current_->started);
-  }
-
   Clock::time_point (*now_)();
-  LiveLine live_;
+  std::unique_ptr<Phases> own_phases_;
+  Phases* phases_;
+  long long all_to_read_ = 0;  // -1: a count could not be made
   std::function<void(int, const char*, long long, long long)> observer_;
   std::string source_name_, target_name_;
   // Index 0 takes whatever happens before the first step.
@@ -520,42 +526,23 @@ long long RunReport::added_into_lines(Family family) const {
 long long RunReport::appended(Family family) const { return recorder_->step(StepOf(family)).appended; }
 
 void RunReport::PrintTable(std::ostream& out) const {
-  static const char* const kHeads[] = {"table",     "read",     "written", "updated", "added into",
-                                       "appended",  "rewritten", "left out", "deleted", "seconds"};
-  constexpr std::size_t kColumns = std::size(kHeads);
-  std::vector<std::vector<std::string>> rows;
-  rows.emplace_back(std::begin(kHeads), std::end(kHeads));
-  for (const StepReport& r : steps()) rows.push_back(Cells(r));
-  const StepReport t = totals();
-  rows.push_back(Cells(t));
-
-  std::size_t width[kColumns] = {};
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < kColumns; ++i) width[i] = std::max(width[i], row[i].size());
-
   // The table name stands left, the numbers right, as in pgloader's report.
-  auto print_row = [&](const std::vector<std::string>& row) {
-    std::string line;
-    for (std::size_t i = 0; i < kColumns; ++i) {
-      const std::string pad(width[i] - row[i].size(), ' ');
-      if (i > 0) line += "  ";
-      line += i == 0 ? row[i] + pad : pad + row[i];
-    }
-    out << line << '\n';
-  };
-  auto print_rule = [&] {
-    std::string line;
-    for (std::size_t i = 0; i < kColumns; ++i) {
-      if (i > 0) line += "  ";
-      line += std::string(width[i], '-');
-    }
-    out << line << '\n';
-  };
-  print_row(rows.front());
-  print_rule();
-  for (std::size_t i = 1; i + 1 < rows.size(); ++i) print_row(rows[i]);
-  print_rule();
-  print_row(rows.back());
+  using A = Table::Align;
+  Table table({{"table", A::kLeft},
+               {"read", A::kRight},
+               {"written", A::kRight},
+               {"updated", A::kRight},
+               {"added into", A::kRight},
+               {"appended", A::kRight},
+               {"rewritten", A::kRight},
+               {"left out", A::kRight},
+               {"deleted", A::kRight},
+               {"seconds", A::kRight}});
+  for (const StepReport& r : steps()) table.Row(Cells(r));
+  table.Rule();
+  const StepReport t = totals();
+  table.Row(Cells(t));
+  table.Print(out);
 
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, "%.2f", elapsed_seconds());

@@ -21,6 +21,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "progress/live_line.h"
+#include "progress/phases.h"
 #include "velaccap/dbaccess.h"
 
 namespace velaccap::progress {
@@ -67,6 +68,9 @@ struct ReportOptions {
   std::string source_name;
   std::string target_name;
   LiveOptions live;
+  // The phases a command already shows (its checking came first), which
+  // the steps continue; nullptr: the report's own, on `live`, with no log.
+  Phases* phases = nullptr;
   // The source the counts run on before the run, or nullptr for the wrapped
   // source. Give the source below any trace, so the trace keeps to the run.
   SourceDatabase* count_on = nullptr;

@@ -3,10 +3,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ostream>
 
 #include "check/row_rules.h"
 #include "progress/document.h"
+#include "progress/phases.h"
+#include "progress/rows_file.h"
 #include "reconcile/json.h"
 #include "run/account_set.h"
 #include "run/password.h"
@@ -107,7 +110,10 @@ Outcome Migrate(const Options& options) {
   // checked is noted, and the run then does not begin.
   std::optional<SignalWatch> signals;
   if (options.watch_signals) signals.emplace();
+  progress::Phases phases(options.live, options.log, start);
+  std::unique_ptr<progress::RowsFile> rows_file;
   try {
+    phases.Phase("checking");
     // Nothing is opened for writing before the paths are known to be safe.
     if (file_target && options.checks) RefuseSameDatabase(options.source, options.target);
     std::vector<std::string> databases{options.source};
@@ -141,6 +147,10 @@ Outcome Migrate(const Options& options) {
       WriteJson(*file, running);
       outcome.summary_file = std::move(file);
     }
+    if (!options.rows_file.empty()) {
+      rows_file = std::make_unique<progress::RowsFile>(options.rows_file);
+      phases.KeepRowsIn(rows_file.get());
+    }
     // The write lock first: the checks below then see what the run will see.
     target->BeginTransaction();
     if (options.checks) RequireFit(*source, options.source, *target, options.target);
@@ -159,6 +169,7 @@ Outcome Migrate(const Options& options) {
     outcome.error =
         sig ? std::string("interrupted by ") + SignalName(sig) + " before the run began; nothing was written" : e.what();
     outcome.messages.push_back(outcome.error);
+    phases.End(std::string(StatusWord(outcome.status)) + ": " + outcome.error);
     document::Stamp(outcome.summary, document::kSummary, started_at, document::Clock::now());
     outcome.summary.update({{"source", options.source},       {"target", target_name},
                             {"status", StatusWord(outcome.status)}, {"exit_code", outcome.exit_code},
@@ -207,6 +218,7 @@ Outcome Migrate(const Options& options) {
   report_options.count_on = source.get();  // below the trace, which keeps to the run
   report_options.start = start;
   report_options.observer = options.observer;
+  report_options.phases = &phases;
 
   clsAPA812 component;
   bool ok;
@@ -234,6 +246,7 @@ Outcome Migrate(const Options& options) {
     // The proof reads the run's own writes, before they are committed, on
     // the databases themselves: the trace keeps to the run.
     if (ok && options.verify && SignalWatch::Received() == 0 && !(options.cancel && options.cancel->load())) {
+      phases.Phase("reconciling");
       try {
         proof = reconcile::Reconcile(*source, *target,
                                      reconcile::RunCounts{outcome.report->added_into(progress::Family::kSales),
@@ -247,6 +260,7 @@ Outcome Migrate(const Options& options) {
     cancelled = options.cancel && options.cancel->load();
     const bool keep = ok && signal == 0 && !cancelled && (!proof || proof->ok() || !options.atomic);
     if (keep) {
+      phases.Phase("committing");
       try {
         target->Commit();
       } catch (const std::exception& e) {
@@ -287,6 +301,14 @@ Outcome Migrate(const Options& options) {
                    : succeeded ? Status::kSucceeded
                                : Status::kFailed;
   outcome.exit_code = signal != 0 ? 128 + signal : cancelled ? kCancelled : mismatch ? 3 : succeeded ? 0 : 1;
+  {
+    const progress::StepReport totals = outcome.report->totals();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", outcome.report->elapsed_seconds());
+    phases.End(std::string(succeeded ? "committed" : StatusWord(outcome.status)) + ": " +
+               std::to_string(totals.read) + " rows read, " + std::to_string(totals.written) + " written in " +
+               seconds + " s");
+  }
   // Close everything before the outcome is shown; after a failure, let the
   // engine recover whatever it left beside the file and check it, so that
   // the target is a clean database.

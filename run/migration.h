@@ -56,6 +56,12 @@ struct Options {
   std::string keep_label = "--no-atomic";
   // Where the live progress line goes; none unless given.
   progress::LiveOptions live;
+  // Where each phase and step is written as a line stamped with the time,
+  // or nullptr.
+  std::ostream* log = nullptr;
+  // A file the run keeps its rows read in as it goes (for the batch that
+  // started it), or empty.
+  std::string rows_file;
   // Tests only: fails an operation of the run as an engine would, below
   // every other layer.
   FaultInjector* faults = nullptr;

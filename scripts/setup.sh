@@ -10,7 +10,7 @@ set -euo pipefail
 # Building apupgrade, libVelAccAP and the man page (dpkg-dev: the Debian
 # packages and their hardening flags).
 build=(build-essential cmake ninja-build pkg-config libsqlite3-dev unixodbc-dev
-       mdbtools-dev libcli11-dev nlohmann-json3-dev libcsv-dev dpkg-dev)
+       mdbtools-dev libcli11-dev nlohmann-json3-dev libcsv-dev libfmt-dev dpkg-dev)
 # The Debian packages' check, and man to read the page as lintian does.
 package=(lintian man-db)
 # The tests (the engines' tools and the SQLite ODBC driver, a browser for the

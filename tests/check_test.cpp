@@ -841,8 +841,8 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
        "lacks PurBillVouchs.iPBVTaxRate\n"
        // The 8.20 source's own columns, copied by name, are missing from the
        // 8.12 target too.
-       "TARGET old.db is not an 8.20 account set the run can use: it looks like an 8.12 account set; it lacks "
-       "PurBillVouchs.iTaxRate, Ap_AlarmSet.bEmail, Ap_CloseBill.cItem_Class, Ap_CloseBill.cItemCode, "
+       "apupgrade: TARGET old.db is not an 8.20 account set the run can use: it looks like an 8.12 account set; it "
+       "lacks PurBillVouchs.iTaxRate, Ap_AlarmSet.bEmail, Ap_CloseBill.cItem_Class, Ap_CloseBill.cItemCode, "
        "Ap_Detail.iAmount_s, Ap_Detail.cProcStyle, Ap_Vouch.cCheckMan\n",
        true, true},
       {"s.db", "lacking.db",

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -227,8 +228,9 @@ TEST(Cli, SampleIsDeterministicAndHoldsTheSpecialCases) {
 
 // What the tool writes to its terminal: the live line is for people watching
 // a long run, never for logs.
-std::string OnTerminal(const std::string& dir, const std::vector<std::string>& args) {
-  const testsupport::TerminalResult r = testsupport::OnTerminal(dir, args);
+std::string OnTerminal(const std::string& dir, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env = {}) {
+  const testsupport::TerminalResult r = testsupport::OnTerminal(dir, args, 120, env);
   EXPECT_EQ(r.code, 0) << r.text;
   return r.text;
 }
@@ -236,13 +238,18 @@ std::string OnTerminal(const std::string& dir, const std::vector<std::string>& a
 TEST(Cli, LargeRunShowsProgressOnATerminalAndNoneWhenPiped) {
   Tool tool;
   ASSERT_EQ(tool.Run("sample src.db --lines 40000").code, 0);
-  for (const char* t : {"a.db", "b.db", "c.db"}) ASSERT_EQ(tool.Run(std::string("new-target ") + t).code, 0);
+  for (const char* t : {"a.db", "b.db", "c.db", "d.db", "e.db"})
+    ASSERT_EQ(tool.Run(std::string("new-target ") + t).code, 0);
   const std::string dir = tool.file("");
 
   const std::string seen = OnTerminal(dir, {"migrate", "src.db", "a.db"});
-  EXPECT_NE(seen.find("\rstep 1 of 21  Ap_AlarmSet"), std::string::npos) << seen;
-  // Later steps are drawn as time passes, with their rate.
-  EXPECT_NE(seen.find(" rows/s\x1b[K"), std::string::npos) << seen;
+  // Every phase named, the steps with the run's share and the time left.
+  for (const char* phase : {"\rchecking  0:00 elapsed", "\rstep 1 of 21  Ap_AlarmSet  0 of 5 rows  0%",
+                            "\rreconciling  ", "\rcommitting  "})
+    EXPECT_NE(seen.find(phase), std::string::npos) << phase << "\n" << seen;
+  EXPECT_TRUE(std::regex_search(seen, std::regex("\rstep [0-9]+ of 21  [A-Za-z_]+  [0-9]+ of [0-9]+ rows  [0-9]+%  "
+                                                 "0:0[0-9] elapsed  0:[0-9]{2} left\x1b\\[K")))
+      << seen;
   // The line is cleared before the closing table.
   EXPECT_NE(seen.find("\r\x1b[K"), std::string::npos) << seen;
   EXPECT_NE(seen.find("Reconciled with the source"), std::string::npos) << seen;
@@ -250,8 +257,35 @@ TEST(Cli, LargeRunShowsProgressOnATerminalAndNoneWhenPiped) {
   // Quiet on a terminal: nothing at all.
   EXPECT_EQ(OnTerminal(dir, {"migrate", "src.db", "b.db", "--quiet"}), "");
 
+  // A dumb terminal, or none named: the same line without escape sequences.
+  for (const char* term : {"TERM=dumb", "TERM"}) {
+    const std::string plain = OnTerminal(dir, {"migrate", "src.db", term[4] ? "d.db" : "e.db"}, {term});
+    EXPECT_NE(plain.find("\rstep 1 of 21  Ap_AlarmSet"), std::string::npos) << term << "\n" << plain;
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << term << "\n" << plain;
+  }
+
+  // -v through a pipe: one line per phase and step, stamped in UTC.
+  Result logged = tool.Run("migrate src.db c.db -v --summary run.json 2>&1 >/dev/null | cat");
+  ASSERT_EQ(logged.code, 0);
+  const std::regex stamped(R"(20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}Z (.*))");
+  std::vector<std::string> said;
+  std::istringstream lines(logged.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, stamped)) << line;
+    said.push_back(m[1]);
+  }
+  ASSERT_EQ(said.size(), 25u) << logged.out;
+  EXPECT_EQ(said[0], "checking");
+  EXPECT_EQ(said[1], "step 1 of 21 Ap_AlarmSet: 5 rows to read");
+  EXPECT_TRUE(said[21].starts_with("step 21 of 21 AccInformation: ")) << said[21];
+  EXPECT_EQ(said[22], "reconciling");
+  EXPECT_EQ(said[23], "committing");
+  EXPECT_TRUE(said[24].starts_with("committed: ")) << said[24];
+
   // Piped: the table, and not a byte of the live line.
-  Result r = tool.Run("migrate src.db c.db 2>&1 | cat");
+  ASSERT_EQ(tool.Run("new-target f.db").code, 0);
+  Result r = tool.Run("migrate src.db f.db 2>&1 | cat");
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out.find('\r'), std::string::npos);
   EXPECT_EQ(r.out.find("of 21"), std::string::npos) << r.out;

@@ -251,6 +251,7 @@ TerminalResult OnTerminal(const std::string& dir, const std::vector<std::string>
   if (pid < 0) return {-1, "forkpty failed"};
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
+    setenv("TERM", "xterm", 1);  // a terminal that takes escape sequences, unless `env` says otherwise
     for (const std::string& e : env) {
       const std::size_t eq = e.find('=');
       if (eq == std::string::npos)

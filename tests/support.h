@@ -74,9 +74,9 @@ class Tool {
 };
 
 // The built apupgrade run with `args` on a terminal of its own (forkpty), in
-// `dir`, `columns` wide. Each of `env` is "NAME=value" to set or "NAME" to
-// remove in the tool's environment; `answer` is typed once `prompt` has been
-// shown. What the terminal showed, and the exit code (-1: no normal exit).
+// `dir`, `columns` wide, TERM=xterm. Each of `env` is "NAME=value" to set
+// or "NAME" to remove in the tool's environment; `answer` is typed once
+// `prompt` has been shown. What the terminal showed, and the exit code (-1: no normal exit).
 struct TerminalResult {
   int code;
   std::string text;
