@@ -9,19 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <thread>
 
 #include "batch/children.h"
 #include "batch/html.h"
 #include "batch/manifest.h"
+#include "batch/progress.h"
 #include "batch/report.h"
 #include "batch/state.h"
 #include "check/needs.h"
 #include "check/report.h"
 #include "progress/messages.h"
-#include "progress/rows_file.h"
 #include "run/account_set.h"
 #include "run/migration.h"
 #include "run/output_file.h"
@@ -57,70 +56,6 @@ std::string FileKey(const std::string& name) {
 }
 
 bool IsFile(const std::string& name) { return name.rfind("odbc:", 0) != 0; }
-
-// Draws the batch's live line at most every interval. `rows` gives the
-// rows read and all there are to read (-1: not known yet), asked only when
-// the line is drawn.
-class Progress {
- public:
-  explicit Progress(const progress::LiveOptions& live) : line_(live), start_(Clock::now()) {}
-  void Draw(std::size_t total, std::size_t done, std::size_t failed, std::size_t running,
-            const std::function<progress::RowsSeen()>& rows) {
-    const auto now = Clock::now();
-    if (!line_.enabled() || !line_.Due(now)) return;
-    const double elapsed = std::chrono::duration<double>(now - start_).count();
-    std::string text = std::to_string(done) + " of " + std::to_string(total) + " sets done, " +
-                       std::to_string(failed) + " failed, " + std::to_string(running) + " running";
-    const progress::RowsSeen seen = rows ? rows() : progress::RowsSeen{};
-    if (elapsed > 0 && seen.done > 0) {
-      text += "  " + std::to_string(static_cast<long long>(seen.done / elapsed)) + " rows/s";
-      // The rows left at the pace of those read, in the running sets too;
-      // the first hundredth gives no pace yet.
-      if (seen.to_read >= 0 && seen.done * 100 >= seen.to_read) {
-        const long long left =
-            static_cast<long long>(elapsed * static_cast<double>(std::max(0LL, seen.to_read - seen.done)) / seen.done + 0.5);
-        text += "  about " + (left >= 120 ? std::to_string(left / 60) + " min" : std::to_string(left) + " s") + " left";
-      }
-    }
-    line_.DrawText(now, text);
-  }
-  void Clear() { line_.Clear(); }
-
- private:
-  progress::LiveLine line_;
-  Clock::time_point start_;
-};
-
-// The batch's rows: those of the sets ended, those the running sets' rows
-// files say, and for the sets not started an estimate from their sources'
-// sizes at the rows per byte of the sets whose rows are known.
-struct Pace {
-  long long ended = 0;              // rows the ended sets read
-  double known_rows = 0, known_bytes = 0;  // sets whose rows to read are known
-  double waiting_bytes = 0;         // the sources of the sets not started
-  std::map<std::size_t, std::pair<std::string, double>> running;  // set: its rows file, its source's size
-
-  progress::RowsSeen Now() const {
-    long long done = ended, to_read = ended;
-    double rows = known_rows, bytes = known_bytes, unknown_bytes = waiting_bytes;
-    for (const auto& [set, file] : running) {
-      const progress::RowsSeen seen = progress::ReadRowsFile(file.first);
-      done += seen.done;
-      if (seen.to_read >= 0) {
-        to_read += seen.to_read;
-        rows += static_cast<double>(seen.to_read);
-        bytes += file.second;
-      } else {
-        unknown_bytes += file.second;
-      }
-    }
-    if (unknown_bytes > 0) {
-      if (bytes <= 0) return {done, -1};
-      to_read += static_cast<long long>(unknown_bytes * rows / bytes);
-    }
-    return {done, to_read};
-  }
-};
 
 // Writes the --summary and --report files: `json` and `html` make them.
 void WriteOutputs(const Options& options, const std::function<nlohmann::ordered_json()>& json,
