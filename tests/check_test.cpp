@@ -707,17 +707,13 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
     const char* source;
     const char* target;
     const char* refusal;
-    bool source_is_820;
-    bool target_is_812;
   } kCases[] = {
       {"new.db", "t.db",
        "apupgrade: SOURCE new.db is not an 8.12 account set the run can use: it looks like an 8.20 account set; it "
-       "lacks PurBillVouchs.iPBVTaxRate\n",
-       true, false},
+       "lacks PurBillVouchs.iPBVTaxRate\n"},
       {"s.db", "old.db",
        "apupgrade: TARGET old.db is not an 8.20 account set the run can use: it looks like an 8.12 account set; it "
-       "lacks PurBillVouchs.iTaxRate\n",
-       false, true},
+       "lacks PurBillVouchs.iTaxRate\n"},
       {"new.db", "old.db",
        "apupgrade: SOURCE new.db is not an 8.12 account set the run can use: it looks like an 8.20 account set; it "
        "lacks PurBillVouchs.iPBVTaxRate\n"
@@ -725,12 +721,10 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
        // 8.12 target too.
        "apupgrade: TARGET old.db is not an 8.20 account set the run can use: it looks like an 8.12 account set; it "
        "lacks PurBillVouchs.iTaxRate, Ap_AlarmSet.bEmail, Ap_CloseBill.cItem_Class, Ap_CloseBill.cItemCode, "
-       "Ap_Detail.iAmount_s, Ap_Detail.cProcStyle, Ap_Vouch.cCheckMan\n",
-       true, true},
+       "Ap_Detail.iAmount_s, Ap_Detail.cProcStyle, Ap_Vouch.cCheckMan\n"},
       {"s.db", "lacking.db",
        "apupgrade: TARGET lacking.db is not an 8.20 account set the run can use; it lacks Ap_Detail.cCoVouchID, "
-       "Ap_Note_Sub, Ap_Vouch.cDigest\n",
-       false, false},
+       "Ap_Note_Sub, Ap_Vouch.cDigest\n"},
   };
   for (const auto& k : kCases) {
     SCOPED_TRACE(std::string(k.source) + " -> " + k.target);
@@ -742,19 +736,22 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
     EXPECT_EQ(Slurp(target), bytes);
     EXPECT_FALSE(Leftovers(target));
 
-    // check lists the same names as problems, each missing name once.
+    // check lists the same names as problems, each missing name once, and
+    // says what each set looks like when the refusal does.
     const Checked c = CheckBoth(d, k.source, k.target);
     EXPECT_EQ(c.code, 2) << c.text;
     EXPECT_EQ(CheckedLacks(c.doc, "source"), LackedNames(m.err, "SOURCE")) << c.text;
     EXPECT_EQ(CheckedLacks(c.doc, "target"), LackedNames(m.err, "TARGET")) << c.text;
     EXPECT_TRUE(c.doc["stop"]["step"].is_null()) << c.text;
-    EXPECT_EQ(CheckSaysLooksLike(c.doc, "the source looks like an 8.20 account set, not an 8.12 one"),
-              k.source_is_820)
-        << c.text;
-    EXPECT_EQ(CheckSaysLooksLike(c.doc, "the target looks like an 8.12 account set, not an 8.20 one"),
-              k.target_is_812)
-        << c.text;
-    const std::size_t looks = (k.source_is_820 ? 1 : 0) + (k.target_is_812 ? 1 : 0);
+    const std::pair<const char*, const char*> kLooks[] = {
+        {"it looks like an 8.20", "the source looks like an 8.20 account set, not an 8.12 one"},
+        {"it looks like an 8.12", "the target looks like an 8.12 account set, not an 8.20 one"}};
+    std::size_t looks = 0;
+    for (const auto& [refused, said] : kLooks) {
+      const bool so = m.err.find(refused) != std::string::npos;
+      EXPECT_EQ(CheckSaysLooksLike(c.doc, said), so) << said << "\n" << c.text;
+      looks += so;
+    }
     EXPECT_EQ(c.doc["errors"], CheckedLacks(c.doc, "source").size() + CheckedLacks(c.doc, "target").size() + looks)
         << c.text;
   }
@@ -784,38 +781,30 @@ TEST(CheckIdentity, OneFileUnderTwoNamesAndMissingFilesAreUnusable) {
   fs::create_hard_link(dir.file("t.db"), dir.file("hard.db"));
   const std::string source_bytes = Slurp(dir.file("s.db")), target_bytes = Slurp(dir.file("t.db"));
 
-  const std::pair<std::string, std::string> kSame[] = {
+  // One file under two names; a missing database is named, and never made.
+  const std::pair<std::string, std::string> kRefused[] = {
       {"s.db", "s.db"}, {"s.db", "link.db"}, {"link.db", "s.db"}, {"s.db", "sub/../s.db"},
       {"t.db", "sub/t-link.db"}, {"t.db", "hard.db"}, {"sub/../t.db", "./t.db"},
+      {"s.db", "missing.db"}, {"absent.db", "t.db"},
   };
-  for (const auto& [source, target] : kSame) {
+  for (const auto& [source, target] : kRefused) {
     SCOPED_TRACE(source + " -> " + target);
-    const std::string refusal = "apupgrade: SOURCE and TARGET are the same database (" + source + ", " + target +
-                                "); the run reads one account set and writes another\n";
+    const bool missing = source == "absent.db" || target == "missing.db";
+    const std::string named = target == "missing.db" ? "TARGET " + target : "SOURCE " + source;
+    const std::string refusal =
+        missing ? "apupgrade: " + named + " does not exist\n"
+                : "apupgrade: SOURCE and TARGET are the same database (" + source + ", " + target +
+                      "); the run reads one account set and writes another\n";
     for (const char* command : {"migrate ", "check ", "check --json "}) {
       const Result r = RunTool(d, command + source + " " + target);
       EXPECT_EQ(r.code, 2) << command;
       EXPECT_EQ(r.err, refusal) << command;
-      ExpectRefusal(command, r.out, "same-database");
+      ExpectRefusal(command, r.out, missing ? "missing-file" : "same-database");
     }
   }
   EXPECT_EQ(Slurp(dir.file("s.db")), source_bytes);
-  EXPECT_EQ(Slurp(dir.file("t.db")), target_bytes);
   EXPECT_FALSE(Leftovers(dir.file("s.db")));
   EXPECT_FALSE(Leftovers(dir.file("t.db")));
-
-  // A missing database is named, and never made.
-  for (const char* command : {"migrate", "check", "check --json"}) {
-    SCOPED_TRACE(command);
-    Result r = RunTool(d, std::string(command) + " s.db missing.db");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "apupgrade: TARGET missing.db does not exist\n");
-    ExpectRefusal(command, r.out, "missing-file");
-    r = RunTool(d, std::string(command) + " absent.db t.db");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "apupgrade: SOURCE absent.db does not exist\n");
-    ExpectRefusal(command, r.out, "missing-file");
-  }
   EXPECT_FALSE(fs::exists(dir.file("missing.db")));
   EXPECT_FALSE(fs::exists(dir.file("absent.db")));
   EXPECT_EQ(Slurp(dir.file("t.db")), target_bytes);
@@ -844,13 +833,6 @@ std::string Reshaped(std::string ddl, const std::string& table) {
   return ddl.replace(body, end - body, joined);
 }
 
-std::vector<std::string> ColumnsOf(const std::string& db, const std::string& table) {
-  std::vector<std::string> names;
-  for (const auto& row : Query(db, "SELECT name FROM pragma_table_info('" + table + "') ORDER BY cid"))
-    names.push_back(row[0]);
-  return names;
-}
-
 TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   TempDir dir;
   const std::string d = dir.path();
@@ -861,13 +843,6 @@ TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   std::string ddl = Slurp(std::string(VELACCAP_SOURCE_DIR) + "/schema/target_820.sql");
   for (const char* t : kReshaped) ddl = Reshaped(ddl, t);
   Exec(dir.file("shaped.db"), ddl);
-  for (const char* t : kReshaped) {
-    std::vector<std::string> fresh = ColumnsOf(dir.file("fresh.db"), t), shaped = ColumnsOf(dir.file("shaped.db"), t);
-    ASSERT_NE(shaped, fresh) << t;
-    shaped.erase(std::find(shaped.begin(), shaped.end(), "cLocalNote"));
-    std::reverse(shaped.begin(), shaped.end());
-    ASSERT_EQ(shaped, fresh) << t;
-  }
 
   // check sees the same account set in both.
   const Checked fresh_check = CheckBoth(d, "s.db", "fresh.db"), shaped_check = CheckBoth(d, "s.db", "shaped.db");
@@ -884,8 +859,8 @@ TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   // own column keeps its default.
   for (const auto& t : Query(dir.file("fresh.db"),
                              "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%'")) {
-    std::string columns;
-    for (const std::string& c : ColumnsOf(dir.file("fresh.db"), t[0])) columns += (columns.empty() ? "" : ",") + c;
+    const std::string columns = Query(dir.file("fresh.db"), "SELECT group_concat(name) FROM (SELECT name FROM "
+                                                            "pragma_table_info('" + t[0] + "') ORDER BY cid)")[0][0];
     const std::string sql = "SELECT " + columns + " FROM " + t[0] + " ORDER BY rowid";
     const Rows fresh = Query(dir.file("fresh.db"), sql);
     EXPECT_EQ(Query(dir.file("shaped.db"), sql), fresh) << t[0];

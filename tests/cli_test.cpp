@@ -204,11 +204,7 @@ TEST(Cli, LargeRunShowsProgressOnATerminalAndNoneWhenPiped) {
   for (const char* phase : {"\rchecking  0:00 elapsed", "\rstep 1 of 21  Ap_AlarmSet  0 of 5 rows  0%",
                             "\rreconciling  ", "\rcommitting  "})
     EXPECT_NE(seen.find(phase), std::string::npos) << phase << "\n" << seen;
-  EXPECT_TRUE(std::regex_search(seen, std::regex("\rstep [0-9]+ of 21  [A-Za-z_]+  [0-9]+ of [0-9]+ rows  [0-9]+%  "
-                                                 "0:0[0-9] elapsed  0:[0-9]{2} left\x1b\\[K")))
-      << seen;
-  // The line is cleared before the closing table.
-  EXPECT_NE(seen.find("\r\x1b[K"), std::string::npos) << seen;
+  // The shape of each step's line and its clearing: ProgressLive.
   EXPECT_NE(seen.find("Reconciled with the source"), std::string::npos) << seen;
 
   // Quiet on a terminal: nothing at all.

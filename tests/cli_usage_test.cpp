@@ -107,20 +107,17 @@ TEST(CliUsage, EveryErrorLineIsTheTools) {
   std::ofstream(tool.file("bad.csv")) << "name,source,target\na,src.db,t1.db\na,src.db,t2.db\nb,src.db\n"
                                       << "c,,t3.db\nd,other.db,src.db\n";
   std::ofstream(tool.file("ok.csv")) << "name,source,target\na,src.db,tgt.db\nb,missing.db,t2.db\n";
-  const std::pair<const char*, int> cases[] = {
-      {"", 2}, {"bogus", 2}, {"help bogus", 2}, {"migrate src.db", 2}, {"migrate src.db tgt.db --wait x", 2},
-      {"migrate missing.db tgt.db", 2}, {"migrate src.db missing.db", 2}, {"check missing.db tgt.db", 2},
-      {"verify src.db missing.db", 2}, {"migrate src.db src.db", 2}, {"migrate src.db ./src.db", 2},
-      {"migrate tgt.db src.db", 2}, {"migrate src.db other.db", 2},
-      {"verify tgt.db src.db", 2}, {"migrate src.db tgt.db --trace src.db", 2},
-      {"migrate src.db tgt.db --password-prompt", 2}, {"new-target tgt.db", 2}, {"new-target odbc:DSN=x", 2},
-      {"sample src.db", 2}, {"sample x.db --lines 0", 2}, {"batch", 2}, {"batch m.csv", 2}, {"batch bad.csv", 2},
-      {"batch ok.csv", 2}, {"batch ok.csv --jobs 0", 2}, {"batch ok.csv --shard 3/2", 2},
-      {"batch-report missing.json", 2},
-      {"batch-report bad.csv", 2}};
-  for (const auto& [args, code] : cases) {
+  // Usage errors other than these are held to their exact text above.
+  for (const char* args :
+       {"migrate src.db tgt.db --wait x", "migrate missing.db tgt.db", "migrate src.db missing.db",
+        "check missing.db tgt.db", "verify src.db missing.db", "migrate src.db src.db", "migrate src.db ./src.db",
+        "migrate tgt.db src.db", "migrate src.db other.db", "verify tgt.db src.db",
+        "migrate src.db tgt.db --trace src.db", "migrate src.db tgt.db --password-prompt", "new-target tgt.db",
+        "new-target odbc:DSN=x", "sample src.db",
+        "batch", "batch m.csv", "batch bad.csv", "batch ok.csv", "batch ok.csv --jobs 0", "batch ok.csv --shard 3/2",
+        "batch-report missing.json", "batch-report bad.csv"}) {
     const Result r = tool.Run(args);
-    EXPECT_EQ(r.code, code) << args << "\n" << r.err;
+    EXPECT_EQ(r.code, 2) << args << "\n" << r.err;
     EXPECT_EQ(r.out, "") << args;
     ASSERT_FALSE(r.err.empty()) << args;
     for (const std::string& line : Lines(r.err)) EXPECT_TRUE(line.starts_with("apupgrade: ")) << args << ": " << line;
