@@ -4,10 +4,7 @@
 // commands run as the built tool on real SQLite files; the row where the run
 // stops is found by running the component in-process under layers that
 // remember which source row it was writing.
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -33,30 +30,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using testsupport::Slurp;
-using testsupport::Exec;
-using testsupport::Query;
-using testsupport::Rows;
-using testsupport::TempDir;
-
-// ------------------------------------------------------------ the tool
-
 using testsupport::Dump;
+using testsupport::Exec;
+using testsupport::Leftovers;
+using testsupport::Lines;
+using testsupport::Query;
 using testsupport::Result;
+using testsupport::Rows;
 using testsupport::RunTool;
-
-bool Leftovers(const std::string& db) {
-  for (const char* suffix : {"-journal", "-wal", "-shm"})
-    if (fs::exists(db + suffix)) return true;
-  return false;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using testsupport::Slurp;
+using testsupport::TempDir;
 
 // ------------------------------------------------------------ check's output
 
@@ -361,169 +344,111 @@ void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
 
 const Damage kDamages[] = {
     // The merge of continuation lines.
-    {.name = "ParentInvoiceWithoutLines",
-     .source_sql = "DELETE FROM SaleBillVouchs WHERE SBVID=1",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 4 of invoice '0000001 2'",
+    {.name = "ParentInvoiceWithoutLines", .source_sql = "DELETE FROM SaleBillVouchs WHERE SBVID=1",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 4 of invoice '0000001 2'",
      .reason = "its parent invoice '0000001' of vouch type '26' will have no lines in the target; the merge stops here",
      .failure = "Either BOF or EOF is True, or the current record has been deleted"},
-    {.name = "ParentInvoiceMissing",
-     .source_sql = "DELETE FROM PurBillVouch WHERE PBVID=1",
-     .step = 9,
-     .table = "PurBillVouchs",
-     .key = "ID 3 of invoice '0000001 2'",
+    {.name = "ParentInvoiceMissing", .source_sql = "DELETE FROM PurBillVouch WHERE PBVID=1",
+     .step = 9, .table = "PurBillVouchs", .key = "ID 3 of invoice '0000001 2'",
      .reason = "its parent invoice '0000001' of vouch type '01' will have no lines in the target",
      .failure = "Either BOF or EOF is True"},
-    {.name = "NullAmountAddedIntoParentLine",
-     .source_sql = "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 8 of invoice '0000001 3 1'",
-     .reason = "iSum is Null, which leaves the merge's statement malformed",
-     .failure = "syntax error"},
+    {.name = "NullAmountAddedIntoParentLine", .source_sql = "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 8 of invoice '0000001 3 1'",
+     .reason = "iSum is Null, which leaves the merge's statement malformed", .failure = "syntax error"},
     {.name = "TextQuantityAddedIntoParentLine",
      .source_sql = "UPDATE SaleBillVouchs SET iQuantity='12 --' WHERE AutoID=4",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 4 of invoice '0000001 2'",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 4 of invoice '0000001 2'",
      .reason = "iQuantity holds '12 --', which is not a number",
      .failure = "SaleBillVouchs line AutoID 4 of invoice '0000001 2': iQuantity holds '12 --', which is not a number"},
-    {.name = "TextCostOfAppendedPurchaseLine",
-     .source_sql = "UPDATE PurBillVouchs SET iOriCost='7 apples' WHERE ID=4",
-     .step = 9,
-     .table = "PurBillVouchs",
-     .key = "ID 4 of invoice '0000001 2'",
+    {.name = "TextCostOfAppendedPurchaseLine", .source_sql = "UPDATE PurBillVouchs SET iOriCost='7 apples' WHERE ID=4",
+     .step = 9, .table = "PurBillVouchs", .key = "ID 4 of invoice '0000001 2'",
      .reason = "iOriCost holds '7 apples', which is not a number",
      .failure = "PurBillVouchs line ID 4 of invoice '0000001 2': iOriCost holds '7 apples', which is not a number"},
-    {.name = "NullUnitPriceOfAppendedLine",
-     .source_sql = "UPDATE SaleBillVouchs SET iUnitPrice=NULL WHERE AutoID=5",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 5 of invoice '0000001 2'",
-     .reason = "iUnitPrice is Null, which leaves the merge's statement malformed",
-     .failure = "syntax error"},
+    {.name = "NullUnitPriceOfAppendedLine", .source_sql = "UPDATE SaleBillVouchs SET iUnitPrice=NULL WHERE AutoID=5",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 5 of invoice '0000001 2'",
+     .reason = "iUnitPrice is Null, which leaves the merge's statement malformed", .failure = "syntax error"},
     // The payables detail ledger.
-    {.name = "LedgerLineWithNullLineId",
-     .source_sql = "UPDATE Ap_Detail SET iBVID=NULL WHERE Auto_ID=1",
-     .step = 10,
-     .table = "Ap_Detail",
-     .key = "Auto_ID 1",
+    {.name = "LedgerLineWithNullLineId", .source_sql = "UPDATE Ap_Detail SET iBVID=NULL WHERE Auto_ID=1",
+     .step = 10, .table = "Ap_Detail", .key = "Auto_ID 1",
      .reason = "iBVID NULL cannot be converted (Invalid use of Null); the step stops here",
      .failure = "migration failed: Ap_Detail Auto_ID 1: iBVID NULL cannot be converted (Invalid use of Null)\n"},
     {.name = "ContinuationReferenceWithNullVouchType",
      .source_sql = "UPDATE Ap_Detail SET cCoVouchType=NULL WHERE Auto_ID=3",
-     .step = 10,
-     .table = "Ap_Detail",
-     .key = "Auto_ID 3",
+     .step = 10, .table = "Ap_Detail", .key = "Auto_ID 3",
      .reason = "cCoVouchType NULL cannot be converted (Invalid use of Null)",
      .failure = "migration failed: Ap_Detail Auto_ID 3: cCoVouchType NULL cannot be converted (Invalid use of Null)\n"},
-    {.name = "LedgerLineIdOutOf32Bits",
-     .source_sql = "UPDATE Ap_Detail SET iBVID=3000000000 WHERE Auto_ID=14",
-     .step = 10,
-     .table = "Ap_Detail",
-     .key = "Auto_ID 14",
+    {.name = "LedgerLineIdOutOf32Bits", .source_sql = "UPDATE Ap_Detail SET iBVID=3000000000 WHERE Auto_ID=14",
+     .step = 10, .table = "Ap_Detail", .key = "Auto_ID 14",
      .reason = "iBVID 3000000000 cannot be converted (Overflow)",
      .failure = "migration failed: Ap_Detail Auto_ID 14: iBVID 3000000000 cannot be converted (Overflow)\n"},
     {.name = "ContinuationReferenceWithNullOwnVoucher",
      .source_sql = "UPDATE Ap_Detail SET cVouchID=NULL WHERE Auto_ID=12",
-     .step = 10,
-     .table = "Ap_Detail",
-     .key = "Auto_ID 12",
+     .step = 10, .table = "Ap_Detail", .key = "Auto_ID 12",
      .reason = "cVouchID NULL cannot be converted (Invalid use of Null)",
      .failure = "migration failed: Ap_Detail Auto_ID 12: cVouchID NULL cannot be converted (Invalid use of Null)\n"},
     // What no engine refuses but the run cannot take.
-    {.name = "InfiniteQuantityOfACopiedLine",
-     .source_sql = "UPDATE SaleBillVouchs SET iQuantity=-1e309 WHERE AutoID=1",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 1 of invoice '0000001'",
+    {.name = "InfiniteQuantityOfACopiedLine", .source_sql = "UPDATE SaleBillVouchs SET iQuantity=-1e309 WHERE AutoID=1",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 1 of invoice '0000001'",
      .reason = "iQuantity holds -inf, which is not an amount",
      .failure = "SaleBillVouchs AutoID 1 of invoice '0000001': iQuantity holds -inf, which is not an amount"},
-    {.name = "InfiniteLedgerAmount",
-     .source_sql = "UPDATE Ap_Detail SET iAmount=1e309 WHERE Auto_ID=3",
-     .step = 10,
-     .table = "Ap_Detail",
-     .key = "Auto_ID 3",
+    {.name = "InfiniteLedgerAmount", .source_sql = "UPDATE Ap_Detail SET iAmount=1e309 WHERE Auto_ID=3",
+     .step = 10, .table = "Ap_Detail", .key = "Auto_ID 3",
      .reason = "iAmount holds inf, which is not an amount",
      .failure = "Ap_Detail Auto_ID 3: iAmount holds inf, which is not an amount",
      .only_with_reference_keys = true},  // a text column there: 'Inf' is text
-    {.name = "BlobQuantityOfACopiedLine",
-     .source_sql = "UPDATE SaleBillVouchs SET iQuantity=x'3132' WHERE AutoID=2",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 2 of invoice '0000001'",
+    {.name = "BlobQuantityOfACopiedLine", .source_sql = "UPDATE SaleBillVouchs SET iQuantity=x'3132' WHERE AutoID=2",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 2 of invoice '0000001'",
      .reason = "iQuantity holds X'3132', which is not an amount",
      .failure = "SaleBillVouchs AutoID 2 of invoice '0000001': iQuantity holds X'3132', which is not an amount"},
     {.name = "NulByteInTheItemOfAContinuationLine",
      .source_sql = "UPDATE SaleBillVouchs SET cInvCode=CAST(x'4930303031004a' AS TEXT) WHERE AutoID=4",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 4 of invoice '0000001 2'",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 4 of invoice '0000001 2'",
      .reason = "cInvCode holds a NUL byte, which would cut the run's statement short",
      .failure = "SaleBillVouchs AutoID 4 of invoice '0000001 2': cInvCode holds a NUL byte"},
     // Headers of a source without its primary key.
     {.name = "NullHeaderId",
      .source_sql = "CREATE TABLE h AS SELECT * FROM SaleBillVouch; DROP TABLE SaleBillVouch;"
                    "ALTER TABLE h RENAME TO SaleBillVouch; UPDATE SaleBillVouch SET SBVID=NULL WHERE SBVID=3",
-     .step = 6,
-     .table = "SaleBillVouch",
-     .key = "SBVID NULL",
+     .step = 6, .table = "SaleBillVouch", .key = "SBVID NULL",
      .reason = "SBVID is Null: the invoice's lines cannot be tied to it",
      .failure = "SaleBillVouch SBVID NULL: SBVID is Null"},
     {.name = "TextHeaderId",
      .source_sql = "CREATE TABLE h AS SELECT * FROM PurBillVouch; DROP TABLE PurBillVouch;"
                    "ALTER TABLE h RENAME TO PurBillVouch; UPDATE PurBillVouch SET PBVID='P1' WHERE PBVID=1",
-     .step = 8,
-     .table = "PurBillVouch",
-     .key = "PBVID 'P1'",
-     .reason = "PBVID is 'P1', not a whole number",
-     .failure = "PurBillVouch PBVID 'P1': PBVID is 'P1'"},
+     .step = 8, .table = "PurBillVouch", .key = "PBVID 'P1'",
+     .reason = "PBVID is 'P1', not a whole number", .failure = "PurBillVouch PBVID 'P1': PBVID is 'P1'"},
     {.name = "NullLineId",
      .source_sql = "CREATE TABLE l AS SELECT * FROM SaleBillVouchs; DROP TABLE SaleBillVouchs;"
                    "ALTER TABLE l RENAME TO SaleBillVouchs; UPDATE SaleBillVouchs SET AutoID=NULL WHERE AutoID=2",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID NULL of invoice '0000001'",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID NULL of invoice '0000001'",
      .reason = "AutoID is Null: the target would make up an id of its own for the line",
      .failure = "SaleBillVouchs AutoID NULL of invoice '0000001': AutoID is Null"},
     // The added input code.
     {.name = "SourceHoldsInputCode49RP",
      .source_sql = "INSERT INTO Ap_InputCode (Auto_ID,cNum,cNote,cFlag) VALUES (40,'49','Exchange','RP')",
-     .step = 11,
-     .table = "Ap_InputCode",
-     .key = "Auto_ID 40",
+     .step = 11, .table = "Ap_InputCode", .key = "Auto_ID 40",
      .reason = "the source already holds input code 49 with flag RP, which the run adds",
-     .failure = "UNIQUE constraint failed: Ap_InputCode.cNum, Ap_InputCode.cFlag",
-     .run_key = "",
+     .failure = "UNIQUE constraint failed: Ap_InputCode.cNum, Ap_InputCode.cFlag", .run_key = "",
      .only_with_reference_keys = true},
     // What the target keeps of other modules.
     {.name = "KeptSalesInvoiceWithAnOwnedId",
      .target_sql = "INSERT INTO SaleBillVouch (SBVID,cVouchType,cSBVCode,cSTCode) VALUES (1,'26','SA-1','05')",
-     .step = 6,
-     .table = "SaleBillVouch",
-     .key = "SBVID 1",
+     .step = 6, .table = "SaleBillVouch", .key = "SBVID 1",
      .reason = "the target keeps an invoice of another module with this id (its cSTCode is set)",
      .failure = "UNIQUE constraint failed: SaleBillVouch.SBVID"},
     {.name = "KeptPurchaseInvoiceWithAnOwnedId",
      .target_sql = "INSERT INTO PurBillVouch (PBVID,cPBVBillType,cPBVCode,cBusType) VALUES (7,'01','PU-7','Stock')",
-     .step = 8,
-     .table = "PurBillVouch",
-     .key = "PBVID 7",
+     .step = 8, .table = "PurBillVouch", .key = "PBVID 7",
      .reason = "the target keeps an invoice of another module with this id (its cBusType is set)",
      .failure = "UNIQUE constraint failed: PurBillVouch.PBVID"},
     {.name = "KeptLineWithACopiedLineId",
      .target_sql = KEPT_SALES_INVOICE "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode) VALUES (2,900000,'I0001')",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 2 of invoice '0000001'",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 2 of invoice '0000001'",
      .reason = "the target keeps a line with this id (of another module's invoice, or without a header)",
      .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
     {.name = "KeptLineWithAnAppendedLineId",
      .target_sql = KEPT_SALES_INVOICE "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode) VALUES (5,900000,'I0001')",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 5 of invoice '0000001 2'",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 5 of invoice '0000001 2'",
      .reason = "the appended line keeps its id, which a line the target keeps already has",
      .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
     // The old header goes in step 6 and is not written again: its line
@@ -531,18 +456,12 @@ const Damage kDamages[] = {
     {.name = "TargetLineLeftWithoutHeader",
      .target_sql = "INSERT INTO SaleBillVouch (SBVID,cVouchType,cSBVCode) VALUES (800000,'26','OLD');"
                    "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode) VALUES (3,800000,'I0002')",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 3 of invoice '0000001'",
-     .reason = "the target keeps a line with this id",
-     .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 3 of invoice '0000001'",
+     .reason = "the target keeps a line with this id", .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
     {.name = "HeaderlessPurchaseLineWithACopiedId",
      .target_sql = "INSERT INTO PurBillVouchs (ID,PBVID,cInvCode) VALUES (6,777777,'I0001')",
-     .step = 9,
-     .table = "PurBillVouchs",
-     .key = "ID 6 of invoice '0000001'",
-     .reason = "the target keeps a line with this id",
-     .failure = "UNIQUE constraint failed: PurBillVouchs.ID"},
+     .step = 9, .table = "PurBillVouchs", .key = "ID 6 of invoice '0000001'",
+     .reason = "the target keeps a line with this id", .failure = "UNIQUE constraint failed: PurBillVouchs.ID"},
 
     // Damage the run goes through.
     {.name = "Clean"},
@@ -560,55 +479,35 @@ const Damage kDamages[] = {
     {.name = "TriggerRefusesACopiedRow",
      .target_sql = "CREATE TRIGGER refuse BEFORE INSERT ON Ap_SStyleCode WHEN NEW.cSSName='Bank draft' "
                    "BEGIN SELECT RAISE(ABORT, 'no bank drafts here'); END",
-     .step = 15,
-     .table = "Ap_SStyleCode",
-     .key = "Auto_ID 3",
+     .step = 15, .table = "Ap_SStyleCode", .key = "Auto_ID 3",
      .reason = "the trial run on a copy of the target stopped here: no bank drafts here",
-     .failure = "target t.db: no bank drafts here",
-     .rules = false},
-    {.name = "NullVouchTypeOfAnOwnedInvoice",
-     .source_sql = "UPDATE SaleBillVouch SET cVouchType=NULL WHERE SBVID=3",
-     .step = 6,
-     .table = "SaleBillVouch",
-     .key = "SBVID 3",
+     .failure = "target t.db: no bank drafts here", .rules = false},
+    {.name = "NullVouchTypeOfAnOwnedInvoice", .source_sql = "UPDATE SaleBillVouch SET cVouchType=NULL WHERE SBVID=3",
+     .step = 6, .table = "SaleBillVouch", .key = "SBVID 3",
      .reason = "NOT NULL constraint failed: SaleBillVouch.cVouchType",
-     .failure = "NOT NULL constraint failed: SaleBillVouch.cVouchType",
-     .rules = false},
+     .failure = "NOT NULL constraint failed: SaleBillVouch.cVouchType", .rules = false},
     // The parent's line found for the ledger line Auto_ID 2 has an id past
     // 32 bits.
     {.name = "LineLookupFindsAnIdPast32Bits",
      .source_sql = "UPDATE SaleBillVouchs SET AutoID=3000000000 WHERE AutoID=1",
-     .step = 10,
-     .table = "Ap_Detail",
-     .key = "Auto_ID 2",
-     .reason = "Overflow",
-     .failure = "migration failed: Ap_Detail Auto_ID 2: Overflow\n",
-     .rules = false},
+     .step = 10, .table = "Ap_Detail", .key = "Auto_ID 2",
+     .reason = "Overflow", .failure = "migration failed: Ap_Detail Auto_ID 2: Overflow\n", .rules = false},
     // The trigger refuses a copied line before the merge meets the Null.
-    {.name = "EarlierRefusalInTheSameStep",
-     .source_sql = "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
+    {.name = "EarlierRefusalInTheSameStep", .source_sql = "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
      .target_sql = "CREATE TRIGGER refuse BEFORE INSERT ON SaleBillVouchs WHEN NEW.AutoID=14 "
                    "BEGIN SELECT RAISE(ABORT, 'line refused'); END",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 14 of invoice '0000002'",
-     .reason = "line refused",
-     .failure = "target t.db: line refused",
-     .rules = false},
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 14 of invoice '0000002'",
+     .reason = "line refused", .failure = "target t.db: line refused", .rules = false},
     // The parent's lines are those of another module's invoice with its
     // vouch type and code: the continuation lines go into that invoice, the
     // first (AutoID 4) adding into its line, and the owned lines no longer
     // add up to the source's.
-    {.name = "MergeIntoAnotherModulesInvoiceDoesNotReconcile",
-     .source_sql = "DELETE FROM SaleBillVouchs WHERE SBVID=1",
+    {.name = "MergeIntoAnotherModulesInvoiceDoesNotReconcile", .source_sql = "DELETE FROM SaleBillVouchs WHERE SBVID=1",
      .target_sql = "INSERT INTO SaleBillVouch (SBVID,cVouchType,cSBVCode,cSTCode) VALUES (900000,'26','0000001','05');"
                    "INSERT INTO SaleBillVouchs (AutoID,SBVID,cInvCode,iQuantity,iSum,iNatSum,iMoneySum,iExchSum) "
                    "VALUES (900000,900000,'I0001',1,1,1,1,1)",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 4 of invoice '0000001 2'",
-     .failure = "apupgrade: the target does not reconcile with the source:\n",
-     .unreconciled = true},
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 4 of invoice '0000001 2'",
+     .failure = "apupgrade: the target does not reconcile with the source:\n", .unreconciled = true},
     // A source without its primary key repeats a copied line; the copy pass
     // meets the repeat before the merge meets the Null.
     {.name = "RepeatedLineIdMetBeforeTheMerge",
@@ -616,9 +515,7 @@ const Damage kDamages[] = {
                    "ALTER TABLE lines RENAME TO SaleBillVouchs;"
                    "INSERT INTO SaleBillVouchs SELECT * FROM SaleBillVouchs WHERE AutoID=2;"
                    "UPDATE SaleBillVouchs SET iSum=NULL WHERE AutoID=8",
-     .step = 7,
-     .table = "SaleBillVouchs",
-     .key = "AutoID 2 of invoice '0000001'",
+     .step = 7, .table = "SaleBillVouchs", .key = "AutoID 2 of invoice '0000001'",
      .reason = "an earlier line the run writes has this id; this one collides with it",
      .failure = "UNIQUE constraint failed: SaleBillVouchs.AutoID"},
 };
@@ -666,34 +563,29 @@ TEST_P(DamagedAccountSet, CheckNamesWhereMigrateStops) {
   fs::copy_file(tgt, dir.file("in-process.db"));
   const bool stops = d.step > 0 && !(minimal && d.only_with_reference_keys);
 
-  // What check predicts, as text and as JSON.
+  // What check predicts, as text and as JSON; then the rules alone, which
+  // name the same stop without the trial run.
+  const auto expect_stop = [&](int code, const json& doc, const std::string& said) {
+    EXPECT_EQ(code, stops ? 1 : 0) << said;
+    EXPECT_EQ(doc["stop"].is_object(), stops) << said;
+    if (!stops) {
+      EXPECT_EQ(doc["errors"], 0) << said;
+      return;
+    }
+    if (!doc["stop"].is_object()) return;
+    EXPECT_EQ(doc["stop"]["step"], d.step) << said;
+    EXPECT_EQ(doc["stop"]["table"], std::string(d.table)) << said;
+    EXPECT_EQ(doc["stop"]["key"], std::string(d.key)) << said;
+    EXPECT_NE(doc["stop"]["reason"].get<std::string>().find(d.reason), std::string::npos) << said;
+  };
   const Checked c = CheckBoth(dir.path(), "s.db", "t.db");
   const json& stop = c.doc["stop"];
-  EXPECT_EQ(c.code, stops ? 1 : 0) << c.text;
-  EXPECT_EQ(stop.is_object(), stops) << c.text;
-  if (stops && stop.is_object()) {
-    EXPECT_EQ(stop["step"], d.step) << c.text;
-    EXPECT_EQ(stop["table"], std::string(d.table)) << c.text;
-    EXPECT_EQ(stop["key"], std::string(d.key)) << c.text;
-    EXPECT_NE(stop["reason"].get<std::string>().find(d.reason), std::string::npos) << c.text;
-  } else if (!stops) {
-    EXPECT_EQ(c.doc["errors"], 0) << c.text;
-  }
-
-  // The rules alone name the same stop.
+  expect_stop(c.code, c.doc, c.text);
   if (d.rules && !(minimal && d.only_with_reference_keys)) {
     const Result rules = RunTool(dir.path(), "check s.db t.db --no-trial --json");
-    EXPECT_EQ(rules.code, stops ? 1 : 0) << rules.out;
     const json doc = json::parse(rules.out, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << rules.out;
-    EXPECT_EQ(doc["stop"].is_object(), stops) << rules.out;
-    if (stops && doc["stop"].is_object()) {
-      EXPECT_EQ(doc["stop"]["step"], d.step) << doc["stop"].dump();
-      EXPECT_EQ(doc["stop"]["table"], std::string(d.table)) << doc["stop"].dump();
-      EXPECT_EQ(doc["stop"]["key"], std::string(d.key)) << doc["stop"].dump();
-    } else if (!stops) {
-      EXPECT_EQ(doc["errors"], 0) << rules.out;
-    }
+    expect_stop(rules.code, doc, rules.out);
   }
 
   // What migrate does: stops, says why, and leaves the target as it was.
@@ -750,25 +642,15 @@ TEST(CheckOutput, CountedWarningsAgreeInJsonAndText) {
   EXPECT_EQ(c.code, 0) << c.text;
   const std::string kind =
       "refers to a continuation invoice whose parent will hold no line of its item: iBVID becomes 0";
-  int listed = 0, counted = 0;
-  for (const json& p : c.doc["problems"]) {
-    if (p["reason"] == kind) {
-      ++listed;
-      EXPECT_EQ(p["severity"], "warning");
-      EXPECT_TRUE(p["key"].get<std::string>().starts_with("Auto_ID ")) << p;
-    }
-    if (p["reason"] == "6 more rows: " + kind) {
-      ++counted;
-      EXPECT_EQ(p["severity"], "warning");
-      EXPECT_EQ(p["step"], 10);
-      EXPECT_EQ(p["table"], "Ap_Detail");
-      EXPECT_EQ(p["code"], "reference-finds-no-line");
-      EXPECT_TRUE(p["key"].is_null());
-    }
-  }
+  // The JSON problems say what the text lines say (CheckBoth); the count
+  // keeps the code of the rows it stands for.
+  int listed = 0;
+  for (const std::string& line : Lines(c.text))
+    listed += line.starts_with("warning: step 10 Ap_Detail, Auto_ID ") && line.ends_with(": " + kind);
   EXPECT_EQ(listed, 20) << c.text;
-  EXPECT_EQ(counted, 1) << c.text;
   EXPECT_NE(c.text.find("\nwarning: step 10 Ap_Detail: 6 more rows: " + kind + "\n"), std::string::npos) << c.text;
+  for (const json& p : c.doc["problems"])
+    EXPECT_TRUE(p["reason"] != "6 more rows: " + kind || p["code"] == "reference-finds-no-line") << p;
   EXPECT_EQ(RunTool(dir.path(), "migrate s.db t.db --quiet").code, 0);
 }
 
@@ -801,12 +683,6 @@ std::vector<std::string> CheckedLacks(const json& doc, const std::string& side) 
   return names;
 }
 
-bool CheckSaysLooksLike(const json& doc, const std::string& text) {
-  for (const json& p : doc["problems"])
-    if (p["severity"] == "error" && p["reason"] == text) return true;
-  return false;
-}
-
 TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
   TempDir dir;
   const std::string d = dir.path();
@@ -825,17 +701,13 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
     const char* source;
     const char* target;
     const char* refusal;
-    bool source_is_820;
-    bool target_is_812;
   } kCases[] = {
       {"new.db", "t.db",
        "apupgrade: SOURCE new.db is not an 8.12 account set the run can use: it looks like an 8.20 account set; it "
-       "lacks PurBillVouchs.iPBVTaxRate\n",
-       true, false},
+       "lacks PurBillVouchs.iPBVTaxRate\n"},
       {"s.db", "old.db",
        "apupgrade: TARGET old.db is not an 8.20 account set the run can use: it looks like an 8.12 account set; it "
-       "lacks PurBillVouchs.iTaxRate\n",
-       false, true},
+       "lacks PurBillVouchs.iTaxRate\n"},
       {"new.db", "old.db",
        "apupgrade: SOURCE new.db is not an 8.12 account set the run can use: it looks like an 8.20 account set; it "
        "lacks PurBillVouchs.iPBVTaxRate\n"
@@ -843,12 +715,10 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
        // 8.12 target too.
        "apupgrade: TARGET old.db is not an 8.20 account set the run can use: it looks like an 8.12 account set; it "
        "lacks PurBillVouchs.iTaxRate, Ap_AlarmSet.bEmail, Ap_CloseBill.cItem_Class, Ap_CloseBill.cItemCode, "
-       "Ap_Detail.iAmount_s, Ap_Detail.cProcStyle, Ap_Vouch.cCheckMan\n",
-       true, true},
+       "Ap_Detail.iAmount_s, Ap_Detail.cProcStyle, Ap_Vouch.cCheckMan\n"},
       {"s.db", "lacking.db",
        "apupgrade: TARGET lacking.db is not an 8.20 account set the run can use; it lacks Ap_Detail.cCoVouchID, "
-       "Ap_Note_Sub, Ap_Vouch.cDigest\n",
-       false, false},
+       "Ap_Note_Sub, Ap_Vouch.cDigest\n"},
   };
   for (const auto& k : kCases) {
     SCOPED_TRACE(std::string(k.source) + " -> " + k.target);
@@ -860,38 +730,28 @@ TEST(CheckIdentity, AccountSetsOfTheWrongKindAreRefusedAndNamed) {
     EXPECT_EQ(Slurp(target), bytes);
     EXPECT_FALSE(Leftovers(target));
 
-    // check lists the same names as problems, each missing name once.
+    // check lists the same names as problems, each missing name once, and
+    // says what each set looks like when the refusal does.
     const Checked c = CheckBoth(d, k.source, k.target);
     EXPECT_EQ(c.code, 2) << c.text;
     EXPECT_EQ(CheckedLacks(c.doc, "source"), LackedNames(m.err, "SOURCE")) << c.text;
     EXPECT_EQ(CheckedLacks(c.doc, "target"), LackedNames(m.err, "TARGET")) << c.text;
     EXPECT_TRUE(c.doc["stop"]["step"].is_null()) << c.text;
-    EXPECT_EQ(CheckSaysLooksLike(c.doc, "the source looks like an 8.20 account set, not an 8.12 one"),
-              k.source_is_820)
-        << c.text;
-    EXPECT_EQ(CheckSaysLooksLike(c.doc, "the target looks like an 8.12 account set, not an 8.20 one"),
-              k.target_is_812)
-        << c.text;
-    const std::size_t looks = (k.source_is_820 ? 1 : 0) + (k.target_is_812 ? 1 : 0);
+    const std::pair<const char*, const char*> kLooks[] = {
+        {"it looks like an 8.20", "the source looks like an 8.20 account set, not an 8.12 one"},
+        {"it looks like an 8.12", "the target looks like an 8.12 account set, not an 8.20 one"}};
+    std::size_t looks = 0;
+    for (const auto& [refused, said] : kLooks) {
+      const bool so = m.err.find(refused) != std::string::npos;
+      EXPECT_EQ(std::any_of(c.doc["problems"].begin(), c.doc["problems"].end(),
+                            [&](const json& p) { return p["severity"] == "error" && p["reason"] == said; }),
+                so)
+          << said << "\n" << c.text;
+      looks += so;
+    }
     EXPECT_EQ(c.doc["errors"], CheckedLacks(c.doc, "source").size() + CheckedLacks(c.doc, "target").size() + looks)
         << c.text;
-    EXPECT_EQ(Slurp(target), bytes);
   }
-  EXPECT_EQ(LackedNames(RunTool(d, "migrate s.db lacking.db").err, "TARGET"),
-            (std::vector<std::string>{"Ap_Detail.cCoVouchID", "Ap_Note_Sub", "Ap_Vouch.cDigest"}));
-}
-
-// A refusal prints nothing on stdout, but check --json its document, with
-// the refusal as its one problem.
-void ExpectRefusal(const std::string& command, const std::string& out, const char* code) {
-  if (command.find("--json") == std::string::npos) {
-    EXPECT_EQ(out, "");
-    return;
-  }
-  const json doc = json::parse(out);
-  EXPECT_EQ(doc["status"], "refused");
-  ASSERT_EQ(doc["problems"].size(), 1u);
-  EXPECT_EQ(doc["problems"][0]["code"], code);
 }
 
 TEST(CheckIdentity, OneFileUnderTwoNamesAndMissingFilesAreUnusable) {
@@ -905,38 +765,38 @@ TEST(CheckIdentity, OneFileUnderTwoNamesAndMissingFilesAreUnusable) {
   fs::create_hard_link(dir.file("t.db"), dir.file("hard.db"));
   const std::string source_bytes = Slurp(dir.file("s.db")), target_bytes = Slurp(dir.file("t.db"));
 
-  const std::pair<std::string, std::string> kSame[] = {
+  // One file under two names; a missing database is named, and never made.
+  const std::pair<std::string, std::string> kRefused[] = {
       {"s.db", "s.db"}, {"s.db", "link.db"}, {"link.db", "s.db"}, {"s.db", "sub/../s.db"},
       {"t.db", "sub/t-link.db"}, {"t.db", "hard.db"}, {"sub/../t.db", "./t.db"},
+      {"s.db", "missing.db"}, {"absent.db", "t.db"},
   };
-  for (const auto& [source, target] : kSame) {
+  for (const auto& [source, target] : kRefused) {
     SCOPED_TRACE(source + " -> " + target);
-    const std::string refusal = "apupgrade: SOURCE and TARGET are the same database (" + source + ", " + target +
-                                "); the run reads one account set and writes another\n";
+    const bool missing = source == "absent.db" || target == "missing.db";
+    const std::string named = target == "missing.db" ? "TARGET " + target : "SOURCE " + source;
+    const std::string refusal =
+        missing ? "apupgrade: " + named + " does not exist\n"
+                : "apupgrade: SOURCE and TARGET are the same database (" + source + ", " + target +
+                      "); the run reads one account set and writes another\n";
     for (const char* command : {"migrate ", "check ", "check --json "}) {
       const Result r = RunTool(d, command + source + " " + target);
       EXPECT_EQ(r.code, 2) << command;
       EXPECT_EQ(r.err, refusal) << command;
-      ExpectRefusal(command, r.out, "same-database");
+      if (!std::string(command).ends_with("--json ")) {
+        EXPECT_EQ(r.out, "") << command;
+        continue;
+      }
+      // check --json writes its document, the refusal its one problem.
+      json doc = json::parse(r.out);
+      EXPECT_EQ(doc["status"], "refused");
+      EXPECT_EQ(doc["problems"].size(), 1u);
+      EXPECT_EQ(doc["problems"][0]["code"], missing ? "missing-file" : "same-database");
     }
   }
   EXPECT_EQ(Slurp(dir.file("s.db")), source_bytes);
-  EXPECT_EQ(Slurp(dir.file("t.db")), target_bytes);
   EXPECT_FALSE(Leftovers(dir.file("s.db")));
   EXPECT_FALSE(Leftovers(dir.file("t.db")));
-
-  // A missing database is named, and never made.
-  for (const char* command : {"migrate", "check", "check --json"}) {
-    SCOPED_TRACE(command);
-    Result r = RunTool(d, std::string(command) + " s.db missing.db");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "apupgrade: TARGET missing.db does not exist\n");
-    ExpectRefusal(command, r.out, "missing-file");
-    r = RunTool(d, std::string(command) + " absent.db t.db");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "apupgrade: SOURCE absent.db does not exist\n");
-    ExpectRefusal(command, r.out, "missing-file");
-  }
   EXPECT_FALSE(fs::exists(dir.file("missing.db")));
   EXPECT_FALSE(fs::exists(dir.file("absent.db")));
   EXPECT_EQ(Slurp(dir.file("t.db")), target_bytes);
@@ -965,13 +825,6 @@ std::string Reshaped(std::string ddl, const std::string& table) {
   return ddl.replace(body, end - body, joined);
 }
 
-std::vector<std::string> ColumnsOf(const std::string& db, const std::string& table) {
-  std::vector<std::string> names;
-  for (const auto& row : Query(db, "SELECT name FROM pragma_table_info('" + table + "') ORDER BY cid"))
-    names.push_back(row[0]);
-  return names;
-}
-
 TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   TempDir dir;
   const std::string d = dir.path();
@@ -982,13 +835,6 @@ TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   std::string ddl = Slurp(std::string(VELACCAP_SOURCE_DIR) + "/schema/target_820.sql");
   for (const char* t : kReshaped) ddl = Reshaped(ddl, t);
   Exec(dir.file("shaped.db"), ddl);
-  for (const char* t : kReshaped) {
-    std::vector<std::string> fresh = ColumnsOf(dir.file("fresh.db"), t), shaped = ColumnsOf(dir.file("shaped.db"), t);
-    ASSERT_NE(shaped, fresh) << t;
-    shaped.erase(std::find(shaped.begin(), shaped.end(), "cLocalNote"));
-    std::reverse(shaped.begin(), shaped.end());
-    ASSERT_EQ(shaped, fresh) << t;
-  }
 
   // check sees the same account set in both.
   const Checked fresh_check = CheckBoth(d, "s.db", "fresh.db"), shaped_check = CheckBoth(d, "s.db", "shaped.db");
@@ -1005,8 +851,8 @@ TEST(CheckTargetShape, ColumnsInAnotherOrderAndExtraColumnsMigrateAsBefore) {
   // own column keeps its default.
   for (const auto& t : Query(dir.file("fresh.db"),
                              "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%'")) {
-    std::string columns;
-    for (const std::string& c : ColumnsOf(dir.file("fresh.db"), t[0])) columns += (columns.empty() ? "" : ",") + c;
+    const std::string columns = Query(dir.file("fresh.db"), "SELECT group_concat(name) FROM (SELECT name FROM "
+                                                            "pragma_table_info('" + t[0] + "') ORDER BY cid)")[0][0];
     const std::string sql = "SELECT " + columns + " FROM " + t[0] + " ORDER BY rowid";
     const Rows fresh = Query(dir.file("fresh.db"), sql);
     EXPECT_EQ(Query(dir.file("shaped.db"), sql), fresh) << t[0];

@@ -20,18 +20,12 @@
 namespace {
 
 using testsupport::Exec;
+using testsupport::Lines;
 using testsupport::Query;
 using testsupport::Slurp;
 
 using testsupport::Result;
 using testsupport::Tool;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST(CliUsage, VersionHelpAndUsageErrors) {
   Tool tool;
@@ -50,29 +44,18 @@ TEST(CliUsage, VersionHelpAndUsageErrors) {
     EXPECT_TRUE(lines[3].starts_with("libmdb ") && lines[3].find("(built against;") != std::string::npos) << lines[3];
   }
 
-  // Help: the program's name (not its path), what each argument takes, and
-  // the examples and exit codes at the end.
-  Result help = tool.Run("--help");
-  EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(tool.Run("help").out, help.out);
-  EXPECT_NE(help.out.find("Usage: apupgrade [OPTIONS] [COMMAND]\n"), std::string::npos) << help.out;
-  EXPECT_EQ(help.out.find(VELACCAP_BINARY_DIR), std::string::npos) << help.out;
-  for (const char* part : {"\nExamples:\n  apupgrade sample ledger812.db --lines 10000\n", "\nExit codes:\n  0 ",
-                           "\n  3    the target does not reconcile with the source\n",
-                           "APUPGRADE_ODBC_PASSWORD", "  migrate ", "  check ", "  new-target ", "  sample "})
-    EXPECT_NE(help.out.find(part), std::string::npos) << part;
-  Result migrate_help = tool.Run("migrate --help");
-  EXPECT_EQ(migrate_help.code, 0);
-  EXPECT_EQ(tool.Run("help migrate").out, migrate_help.out);
-  for (const char* part : {"Usage: apupgrade migrate [OPTIONS] SOURCE TARGET\n", "--trace FILE ", "--summary FILE ",
-                           "--wait SECONDS=5 ", "--password-prompt ",
-                           "\nExit codes:\n"})
-    EXPECT_NE(migrate_help.out.find(part), std::string::npos) << part << "\n" << migrate_help.out;
-  EXPECT_EQ(migrate_help.out.find("TEXT"), std::string::npos) << migrate_help.out;
-  EXPECT_EQ(migrate_help.out.find("No enclosing transaction"), std::string::npos);
-  Result sample_help = tool.Run("sample -h");
-  for (const char* part : {"Usage: apupgrade sample [OPTIONS] FILE\n", "--lines N=1000 ", "--seed N=1 "})
-    EXPECT_NE(sample_help.out.find(part), std::string::npos) << part << "\n" << sample_help.out;
+  // Help, as a page or a command: the program's name (not its path), and no
+  // option's value left as the parser's placeholder. What each page holds is
+  // read by the man page and the completion (Install tests).
+  for (const char* command : {"", "migrate ", "sample "}) {
+    const Result help = tool.Run(std::string(command) + "-h");
+    EXPECT_EQ(help.code, 0) << command;
+    EXPECT_EQ(tool.Run(std::string("help ") + command).out, help.out) << command;
+    EXPECT_NE(help.out.find("\nUsage: apupgrade " + std::string(command) + "[OPTIONS] "), std::string::npos)
+        << help.out;
+    EXPECT_EQ(help.out.find(VELACCAP_BINARY_DIR), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find("TEXT"), std::string::npos) << help.out;
+  }
 
   // Usage errors: exit 2, the word or value at fault named, every line of
   // stderr the tool's, nothing on stdout, no file written.
@@ -101,6 +84,8 @@ TEST(CliUsage, VersionHelpAndUsageErrors) {
        "apupgrade: check: --wait: Value -3 not in range 0 to 86400\napupgrade: see 'apupgrade check --help'\n"},
       {"migrate a.db b.db --password-prompt",
        "apupgrade: --password-prompt is for an odbc: TARGET; b.db is a file\n"},
+      {"", "apupgrade: a command is required: migrate, check, verify, new-target, sample, batch, batch-report\n"
+           "apupgrade: see 'apupgrade --help'\n"},
   };
   for (const auto& [args, expected] : refused) {
     Result r = tool.Run(args);
@@ -109,11 +94,6 @@ TEST(CliUsage, VersionHelpAndUsageErrors) {
     EXPECT_EQ(r.out, "") << args;
   }
   EXPECT_FALSE(std::ifstream(tool.file("x.db")).good());
-
-  // No command at all: the error, and where help is.
-  EXPECT_EQ(tool.Run("").err,
-            "apupgrade: a command is required: migrate, check, verify, new-target, sample, batch, batch-report\n"
-            "apupgrade: see 'apupgrade --help'\n");
 }
 
 // Every error path the tool knows, through the built tool: each line it
@@ -127,20 +107,17 @@ TEST(CliUsage, EveryErrorLineIsTheTools) {
   std::ofstream(tool.file("bad.csv")) << "name,source,target\na,src.db,t1.db\na,src.db,t2.db\nb,src.db\n"
                                       << "c,,t3.db\nd,other.db,src.db\n";
   std::ofstream(tool.file("ok.csv")) << "name,source,target\na,src.db,tgt.db\nb,missing.db,t2.db\n";
-  const std::pair<const char*, int> cases[] = {
-      {"", 2}, {"bogus", 2}, {"help bogus", 2}, {"migrate src.db", 2}, {"migrate src.db tgt.db --wait x", 2},
-      {"migrate missing.db tgt.db", 2}, {"migrate src.db missing.db", 2}, {"check missing.db tgt.db", 2},
-      {"verify src.db missing.db", 2}, {"migrate src.db src.db", 2}, {"migrate src.db ./src.db", 2},
-      {"migrate tgt.db src.db", 2}, {"migrate src.db other.db", 2},
-      {"verify tgt.db src.db", 2}, {"migrate src.db tgt.db --trace src.db", 2},
-      {"migrate src.db tgt.db --password-prompt", 2}, {"new-target tgt.db", 2}, {"new-target odbc:DSN=x", 2},
-      {"sample src.db", 2}, {"sample x.db --lines 0", 2}, {"batch", 2}, {"batch m.csv", 2}, {"batch bad.csv", 2},
-      {"batch ok.csv", 2}, {"batch ok.csv --jobs 0", 2}, {"batch ok.csv --shard 3/2", 2},
-      {"batch-report missing.json", 2},
-      {"batch-report bad.csv", 2}};
-  for (const auto& [args, code] : cases) {
+  // Usage errors other than these are held to their exact text above.
+  for (const char* args :
+       {"migrate src.db tgt.db --wait x", "migrate missing.db tgt.db", "migrate src.db missing.db",
+        "check missing.db tgt.db", "verify src.db missing.db", "migrate src.db src.db", "migrate src.db ./src.db",
+        "migrate tgt.db src.db", "migrate src.db other.db", "verify tgt.db src.db",
+        "migrate src.db tgt.db --trace src.db", "migrate src.db tgt.db --password-prompt", "new-target tgt.db",
+        "new-target odbc:DSN=x", "sample src.db",
+        "batch", "batch m.csv", "batch bad.csv", "batch ok.csv", "batch ok.csv --jobs 0", "batch ok.csv --shard 3/2",
+        "batch-report missing.json", "batch-report bad.csv"}) {
     const Result r = tool.Run(args);
-    EXPECT_EQ(r.code, code) << args << "\n" << r.err;
+    EXPECT_EQ(r.code, 2) << args << "\n" << r.err;
     EXPECT_EQ(r.out, "") << args;
     ASSERT_FALSE(r.err.empty()) << args;
     for (const std::string& line : Lines(r.err)) EXPECT_TRUE(line.starts_with("apupgrade: ")) << args << ": " << line;

@@ -18,20 +18,17 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::Count;
 using testsupport::Query;
+using testsupport::Result;
 using testsupport::Slurp;
 
-struct Result {
-  int code;
-  std::string out;
-};
-
-// Runs a shell command in `dir`, stdout and stderr together.
+// Runs a shell command in `dir`, stdout and stderr together in `out`.
 Result Shell(const std::string& dir, const std::string& command) {
   const std::string log = dir + "/.log";
   const std::string cmd = "cd '" + dir + "' && ( " + command + " ) >'" + log + "' 2>&1 </dev/null";
   const int status = std::system(cmd.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(log)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(log), ""};
 }
 
 // A library built with the sanitizers needs their runtime first in a
@@ -50,10 +47,6 @@ std::string LibDir() {
   const std::string key = "CMAKE_INSTALL_LIBDIR:PATH=";
   const auto at = cache.find(key) + key.size();
   return cache.substr(at, cache.find('\n', at) - at);
-}
-
-long long Count(const std::string& db, const std::string& table) {
-  return std::stoll(Query(db, "SELECT count(*) FROM " + table)[0][0]);
 }
 
 // The source's rows arrived: the copied tables whole, the input code added.

@@ -50,6 +50,19 @@ std::string Slurp(const std::string& path) {
   return s.str();
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Leftovers(const std::string& db) {
+  for (const char* suffix : {"-journal", "-wal", "-shm"})
+    if (std::filesystem::exists(db + suffix)) return true;
+  return false;
+}
+
 void Exec(const std::string& db_path, const std::string& sql) {
   sqlite3* db = Open(db_path);
   char* err = nullptr;
@@ -82,6 +95,10 @@ Rows Query(const std::string& db_path, const std::string& sql) {
   sqlite3_finalize(st);
   sqlite3_close(db);
   return rows;
+}
+
+long long Count(const std::string& db_path, const std::string& table) {
+  return std::stoll(Query(db_path, "SELECT count(*) FROM " + table)[0][0]);
 }
 
 const std::string& EmptyRunTrace() {

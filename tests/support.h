@@ -88,12 +88,21 @@ TerminalResult OnTerminal(const std::string& dir, const std::vector<std::string>
 // The whole content of a file; empty when it cannot be read.
 std::string Slurp(const std::string& path);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+// Whether SQLite left a journal, WAL or shared-memory file beside `db`.
+bool Leftovers(const std::string& db);
+
 // Runs SQL (several statements allowed) on a SQLite file, creating it.
 void Exec(const std::string& db_path, const std::string& sql);
 
 // Rows of a query on a SQLite file, each value as text ("NULL" for Null).
 using Rows = std::vector<std::vector<std::string>>;
 Rows Query(const std::string& db_path, const std::string& sql);
+
+// The rows of a table (or of "(SELECT ...)") in a SQLite file.
+long long Count(const std::string& db_path, const std::string& table);
 
 // Every table's rows in rowid order, each table's after a {"table", name} row.
 Rows TableRows(const std::string& db_path);
