@@ -34,76 +34,66 @@ int Tool(const std::string& args) {
   return std::system((std::string(VELACCAP_BINARY_DIR) + "/apupgrade " + args + " >/dev/null 2>&1").c_str());
 }
 
-TEST(CApi, HostCreatesRunsAndReleases) {
+// The host entry points, looked up once by name.
+#define ENTRY(member, name) decltype(&VelAccAP_##name) member = lib.Get<decltype(VelAccAP_##name)>("VelAccAP_" #name)
+struct Host {
   Library lib;
-  ASSERT_NE(lib.handle, nullptr) << dlerror();
-  auto create = lib.Get<decltype(VelAccAP_CreateObject)>("VelAccAP_CreateObject");
-  auto release = lib.Get<decltype(VelAccAP_Release)>("VelAccAP_Release");
-  auto update = lib.Get<decltype(VelAccAP_UpdateA812ToS820)>("VelAccAP_UpdateA812ToS820");
-  auto describe = lib.Get<decltype(VelAccAP_ErrDescription)>("VelAccAP_ErrDescription");
-  auto can_unload = lib.Get<decltype(VelAccAP_CanUnloadNow)>("VelAccAP_CanUnloadNow");
-  ASSERT_TRUE(create && release && update && describe && can_unload);
+  ENTRY(create, CreateObject);
+  ENTRY(release, Release);
+  ENTRY(describe, ErrDescription);
+  ENTRY(update, UpdateA812ToS820);
+  ENTRY(options_create, Options_Create);
+  ENTRY(options_destroy, Options_Destroy);
+  ENTRY(set_atomic, Options_SetAtomic);
+  ENTRY(set_checks, Options_SetChecks);
+  ENTRY(set_verify, Options_SetVerify);
+  ENTRY(set_wait, Options_SetWaitSeconds);
+  ENTRY(set_progress, Options_SetProgress);
+  ENTRY(migrate, Migrate);
+  ENTRY(summary, Summary);
+  ENTRY(cancel, Cancel);
+  ENTRY(version, Version);
+  ENTRY(major, VersionMajor);
+  ENTRY(minor, VersionMinor);
+  ENTRY(can_unload, CanUnloadNow);
+#undef ENTRY
+  bool complete() const {
+    return create && release && describe && update && options_create && options_destroy && set_atomic &&
+           set_checks && set_verify && set_wait && set_progress && migrate && summary && cancel && version && major &&
+           minor && can_unload;
+  }
+};
+
+TEST(CApi, HostCreatesRunsAndReleases) {
+  Host host;
+  ASSERT_NE(host.lib.handle, nullptr) << dlerror();
+  ASSERT_TRUE(host.complete());
 
   testsupport::TempDir dir;
   const std::string source = dir.file("source.db"), target = dir.file("target.db");
   ASSERT_EQ(Tool("sample " + source + " --lines 300 --seed 7"), 0);
   ASSERT_EQ(Tool("new-target " + target), 0);
 
-  EXPECT_EQ(can_unload(), 0);
-  VelAccAPObject* obj = create();
+  EXPECT_EQ(host.can_unload(), 0);
+  VelAccAPObject* obj = host.create();
   ASSERT_NE(obj, nullptr);
-  EXPECT_EQ(can_unload(), 1);
-  EXPECT_STREQ(describe(obj), "");
-  EXPECT_EQ(update(obj, source.c_str(), target.c_str()), VELACCAP_TRUE) << describe(obj);
-  EXPECT_STREQ(describe(obj), "");
+  EXPECT_EQ(host.can_unload(), 1);
+  EXPECT_STREQ(host.describe(obj), "");
+  EXPECT_EQ(host.update(obj, source.c_str(), target.c_str()), VELACCAP_TRUE) << host.describe(obj);
+  EXPECT_STREQ(host.describe(obj), "");
   EXPECT_EQ(testsupport::Query(target, "SELECT COUNT(*) > 0 FROM SaleBillVouchs"), (testsupport::Rows{{"1"}}));
 
   // A target without the invoice tables fails in the run with the engine's text.
   testsupport::Exec(target, "DROP TABLE SaleBillVouchs");
-  EXPECT_EQ(update(obj, source.c_str(), target.c_str()), VELACCAP_FALSE);
-  EXPECT_STREQ(describe(obj), "no such table: SaleBillVouchs");
+  EXPECT_EQ(host.update(obj, source.c_str(), target.c_str()), VELACCAP_FALSE);
+  EXPECT_STREQ(host.describe(obj), "no such table: SaleBillVouchs");
   // A source that cannot be opened is a false result with a description too.
-  EXPECT_EQ(update(obj, dir.file("missing.db").c_str(), target.c_str()), VELACCAP_FALSE);
-  EXPECT_NE(std::string(describe(obj)).find("missing.db"), std::string::npos);
+  EXPECT_EQ(host.update(obj, dir.file("missing.db").c_str(), target.c_str()), VELACCAP_FALSE);
+  EXPECT_NE(std::string(host.describe(obj)).find("missing.db"), std::string::npos);
 
-  release(obj);
-  EXPECT_EQ(can_unload(), 0);
+  host.release(obj);
+  EXPECT_EQ(host.can_unload(), 0);
 }
-
-// The host entry points, looked up once.
-struct Host {
-  Library lib;
-  decltype(&VelAccAP_CreateObject) create = lib.Get<decltype(VelAccAP_CreateObject)>("VelAccAP_CreateObject");
-  decltype(&VelAccAP_Release) release = lib.Get<decltype(VelAccAP_Release)>("VelAccAP_Release");
-  decltype(&VelAccAP_ErrDescription) describe = lib.Get<decltype(VelAccAP_ErrDescription)>("VelAccAP_ErrDescription");
-  decltype(&VelAccAP_UpdateA812ToS820) update =
-      lib.Get<decltype(VelAccAP_UpdateA812ToS820)>("VelAccAP_UpdateA812ToS820");
-  decltype(&VelAccAP_Options_Create) options_create =
-      lib.Get<decltype(VelAccAP_Options_Create)>("VelAccAP_Options_Create");
-  decltype(&VelAccAP_Options_Destroy) options_destroy =
-      lib.Get<decltype(VelAccAP_Options_Destroy)>("VelAccAP_Options_Destroy");
-  decltype(&VelAccAP_Options_SetAtomic) set_atomic =
-      lib.Get<decltype(VelAccAP_Options_SetAtomic)>("VelAccAP_Options_SetAtomic");
-  decltype(&VelAccAP_Options_SetChecks) set_checks =
-      lib.Get<decltype(VelAccAP_Options_SetChecks)>("VelAccAP_Options_SetChecks");
-  decltype(&VelAccAP_Options_SetVerify) set_verify =
-      lib.Get<decltype(VelAccAP_Options_SetVerify)>("VelAccAP_Options_SetVerify");
-  decltype(&VelAccAP_Options_SetWaitSeconds) set_wait =
-      lib.Get<decltype(VelAccAP_Options_SetWaitSeconds)>("VelAccAP_Options_SetWaitSeconds");
-  decltype(&VelAccAP_Options_SetProgress) set_progress =
-      lib.Get<decltype(VelAccAP_Options_SetProgress)>("VelAccAP_Options_SetProgress");
-  decltype(&VelAccAP_Migrate) migrate = lib.Get<decltype(VelAccAP_Migrate)>("VelAccAP_Migrate");
-  decltype(&VelAccAP_Summary) summary = lib.Get<decltype(VelAccAP_Summary)>("VelAccAP_Summary");
-  decltype(&VelAccAP_Cancel) cancel = lib.Get<decltype(VelAccAP_Cancel)>("VelAccAP_Cancel");
-  decltype(&VelAccAP_Version) version = lib.Get<decltype(VelAccAP_Version)>("VelAccAP_Version");
-  decltype(&VelAccAP_VersionMajor) major = lib.Get<decltype(VelAccAP_VersionMajor)>("VelAccAP_VersionMajor");
-  decltype(&VelAccAP_VersionMinor) minor = lib.Get<decltype(VelAccAP_VersionMinor)>("VelAccAP_VersionMinor");
-  bool complete() const {
-    return create && release && describe && update && options_create && options_destroy && set_atomic &&
-           set_checks && set_verify && set_wait && set_progress && migrate && summary && cancel && version && major &&
-           minor;
-  }
-};
 
 // What a progress callback saw, and where it asks to stop.
 struct Seen {

@@ -29,15 +29,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::Slurp;
+using testsupport::Count;
 using testsupport::Query;
 using testsupport::Rows;
 using testsupport::TableRows;
 
 std::string Injected(long long k) { return "injected fault at " + std::to_string(k); }
-
-long long Count(const std::string& db, const std::string& from) {
-  return std::stoll(Query(db, "SELECT count(*) FROM " + from)[0][0]);
-}
 
 // ------------------------------------------------------------ counting run
 

@@ -25,6 +25,7 @@
 
 namespace {
 
+using testsupport::Count;
 using testsupport::Query;
 using velaccap::TargetConnection;
 using velaccap::TargetConnectionLayer;
@@ -146,10 +147,6 @@ Outcome MigrateAndReconcile(const std::string& source, const std::string& target
   run.result = velaccap::reconcile::Reconcile(*src, *tgt, counter.counts);
   tgt->Rollback();
   return run;
-}
-
-long long Count(const std::string& db, const std::string& from) {
-  return std::stoll(Query(db, "SELECT count(*) FROM " + from)[0][0]);
 }
 
 std::string Printed(const Result& r) {
