@@ -437,22 +437,16 @@ TEST(FullDisk, TraceThatCannotBeWrittenStopsTheRunAndUndoesIt) {
   const std::string target = dir.file("t.db");
   const auto before = Dump(target);
 
-  Outcome o = Tool({"migrate", "s.db", "t.db", "--trace", "/dev/full"}, {d});
-  EXPECT_EQ(o.code, 1);
-  EXPECT_EQ(o.err,
-            "apupgrade: migration failed: cannot write the trace file /dev/full: No space left on device\n"
-            "apupgrade: the run was rolled back; t.db is as it was\n");
-  ExpectAsBefore(target, before, "/dev/full");
-
   Tmpfs disk(dir.file("disk"), "256k");
-  if (!disk.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here: " << disk.why();
-  disk.Fill();
-  o = Tool({"migrate", "s.db", "t.db", "--trace", "disk/run.trace"}, {d});
-  EXPECT_EQ(o.code, 1);
-  EXPECT_EQ(o.err,
-            "apupgrade: migration failed: cannot write the trace file disk/run.trace: No space left on device\n"
-            "apupgrade: the run was rolled back; t.db is as it was\n");
-  ExpectAsBefore(target, before, "trace on a full tmpfs");
+  for (const std::string trace : {"/dev/full", "disk/run.trace"}) {
+    if (trace != "/dev/full" && !disk.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here: " << disk.why();
+    if (trace != "/dev/full") disk.Fill();
+    const Outcome o = Tool({"migrate", "s.db", "t.db", "--trace", trace}, {d});
+    EXPECT_EQ(o.code, 1);
+    EXPECT_EQ(o.err, "apupgrade: migration failed: cannot write the trace file " + trace +
+                         ": No space left on device\napupgrade: the run was rolled back; t.db is as it was\n");
+    ExpectAsBefore(target, before, trace);
+  }
 }
 
 // Output that cannot be written: refused before the run when it cannot be
@@ -792,26 +786,22 @@ TEST(DamagedInput, DamagedFileIsRefusedWithTheDamageNamed) {
     const std::string junk(400, 'Z');
     f.write(junk.data(), junk.size());
   }
-  const std::string source_problem = QuickCheck(dir.file("damaged.db"));
-  const std::string target_problem = QuickCheck(dir.file("full.db"));
-  ASSERT_NE(source_problem, "ok");
-  ASSERT_NE(target_problem, "ok");
+  ASSERT_NE(QuickCheck(dir.file("damaged.db")), "ok");
+  ASSERT_NE(QuickCheck(dir.file("full.db")), "ok");
 
   const auto snapshot = Snapshot(d);
-  Outcome o = Tool({"migrate", "damaged.db", "t.db"}, {d});
-  EXPECT_EQ(o.code, 2) << o.err;
-  EXPECT_EQ(o.err, "apupgrade: source database damaged.db is damaged: the engine's quick check reports: " +
-                       source_problem + "\n");
-  EXPECT_EQ(Changes(snapshot, Snapshot(d)), "");
-
-  o = Tool({"migrate", "s.db", "full.db"}, {d});
-  EXPECT_EQ(o.code, 2) << o.err;
-  EXPECT_EQ(o.err, "apupgrade: target database full.db is damaged: the engine's quick check reports: " +
-                       target_problem + "\n");
-  EXPECT_EQ(Changes(snapshot, Snapshot(d)), "");
+  for (const auto& [role, source, target] : {std::tuple{"source", "damaged.db", "t.db"},
+                                             std::tuple{"target", "s.db", "full.db"}}) {
+    const std::string damaged = std::string(role) == "source" ? source : target;
+    const Outcome o = Tool({"migrate", source, target}, {d});
+    EXPECT_EQ(o.code, 2) << o.err;
+    EXPECT_EQ(o.err, "apupgrade: " + std::string(role) + " database " + damaged +
+                         " is damaged: the engine's quick check reports: " + QuickCheck(dir.file(damaged)) + "\n");
+    EXPECT_EQ(Changes(snapshot, Snapshot(d)), "");
+  }
 
   // libmdb may note the damage first; the tool's own line comes last.
-  o = Tool({"migrate", "damaged.mdb", "t.db"}, {d});
+  const Outcome o = Tool({"migrate", "damaged.mdb", "t.db"}, {d});
   EXPECT_EQ(o.code, 2) << o.err;
   const auto lines = Lines(o.err);
   ASSERT_FALSE(lines.empty());

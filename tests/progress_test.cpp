@@ -222,9 +222,7 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
     EXPECT_EQ(r.updated, r.added_into_lines);
     EXPECT_GE(r.added_into_lines, r.added_into);
     EXPECT_EQ(r.written, ordinary + r.appended);
-    EXPECT_EQ(report->added_into(f.family), r.added_into);
-    EXPECT_EQ(report->added_into_lines(f.family), r.added_into_lines);
-    EXPECT_EQ(report->appended(f.family), r.appended);
+    EXPECT_EQ(report->added_into(f.family), r.added_into);  // what the reconciliation is given
     // The owned lines the target now holds are exactly those written.
     EXPECT_EQ(r.written, Number(tgt, "SELECT count(*) FROM " + lines + " l JOIN " + header + " h ON l." + id +
                                          "=h." + id + " WHERE h." + marker + " IS NULL"));
@@ -250,24 +248,20 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
 
   // The totals are the steps' sums; the steps' times fit in the elapsed time.
   const StepReport total = report->totals();
-  StepReport sum;
+  for (long long StepReport::*count : {&StepReport::read, &StepReport::written, &StepReport::updated,
+                                       &StepReport::added_into, &StepReport::added_into_lines, &StepReport::appended,
+                                       &StepReport::rewritten, &StepReport::deleted}) {
+    long long sum = 0;
+    for (const StepReport& r : steps) sum += r.*count;
+    EXPECT_EQ(total.*count, sum);
+  }
   double seconds = 0;
   long long left_out = 0;
   for (const StepReport& r : steps) {
-    sum.read += r.read;
-    sum.written += r.written;
-    sum.updated += r.updated;
-    sum.deleted += r.deleted;
-    sum.appended += r.appended;
     left_out += r.left_out.value_or(0);
     seconds += r.seconds;
     EXPECT_GT(r.seconds, 0) << r.table;
   }
-  EXPECT_EQ(total.read, sum.read);
-  EXPECT_EQ(total.written, sum.written);
-  EXPECT_EQ(total.updated, sum.updated);
-  EXPECT_EQ(total.deleted, sum.deleted);
-  EXPECT_EQ(total.appended, sum.appended);
   EXPECT_EQ(total.left_out, left_out);
   EXPECT_EQ(total.to_read, total.read);
   EXPECT_DOUBLE_EQ(total.seconds, seconds);
@@ -299,6 +293,10 @@ TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
   EXPECT_FALSE(report->totals().completed);
   // The failing step and those never reached read nothing and leave out
   // nothing anyone could tell.
+  std::string never_reached;
+  for (std::size_t i = 6; i < StepTable().size(); ++i)
+    never_reached += (std::string(StepTable()[i].table) + std::string(14, ' ')).substr(0, 14) +
+                     "     0        0        0           0         0          0         -        0    0.000\n";
   std::ostringstream table;
   report->PrintTable(table);
   EXPECT_EQ(table.str(),
@@ -310,21 +308,7 @@ TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
             "Ap_CloseBill       5        5        0           0         0          0         -        0    0.125\n"
             "Ap_CtrlCode       10       10        0           0         0          0         -        0    0.125\n"
             "SaleBillVouch      0        0        0           0         0          0         -        0    0.125\n"
-            "SaleBillVouchs     0        0        0           0         0          0         -        0    0.000\n"
-            "PurBillVouch       0        0        0           0         0          0         -        0    0.000\n"
-            "PurBillVouchs      0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Detail          0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_InputCode       0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_InvCode         0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Note            0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Note_Sub        0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_SStyleCode      0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Vouch           0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Vouchs          0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_VouchType       0        0        0           0         0          0         -        0    0.000\n"
-            "Ar_BadAge          0        0        0           0         0          0         -        0    0.000\n"
-            "Ar_BadPara         0        0        0           0         0          0         -        0    0.000\n"
-            "AccInformation     0        0        0           0         0          0         -        0    0.000\n"
+            + never_reached +
             "--------------  ----  -------  -------  ----------  --------  ---------  --------  -------  -------\n"
             "Total             34       34        0           0         0          0         -        0    0.750\n"
             "Total: 34 rows read, 34 rows written, 0 rows updated, 0 rows deleted in 0.88 s\n");
@@ -381,11 +365,6 @@ TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
             "--------------  ----  -------  -------  ----------  --------  ---------  --------  -------  -------\n"
             "Total            190      167       24           7         3          8        16        1    2.625\n"
             "Total: 190 rows read, 167 rows written, 24 rows updated, 1 row deleted in 2.75 s\n");
-  EXPECT_EQ(report->added_into(Family::kSales), 4);
-  EXPECT_EQ(report->added_into_lines(Family::kSales), 5);
-  EXPECT_EQ(report->appended(Family::kSales), 2);
-  EXPECT_EQ(report->added_into(Family::kPurchase), 3);
-  EXPECT_EQ(report->appended(Family::kPurchase), 1);
 
   // The JSON summary: the same counts per table and in total, the elapsed
   // time, and the names as the tool gave them; written whole to its file.
@@ -402,9 +381,6 @@ TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
       "read": 12, "written": 8, "updated": 5, "added_into": 4, "added_into_lines": 5, "appended": 2,
       "rewritten": 0, "left_out": 3, "deleted": 0, "seconds": 0.125, "completed": true})"));
   EXPECT_EQ(j["tables"][0]["left_out"], nullptr);
-  EXPECT_EQ(j["tables"][0]["deleted"], 1);
-  EXPECT_EQ(j["tables"][9]["rewritten"], 8);
-  EXPECT_EQ(j["tables"][20]["table"], "AccInformation");
   EXPECT_EQ(j["totals"], nlohmann::json::parse(R"({"read": 190, "written": 167, "updated": 24, "added_into": 7,
       "added_into_lines": 8, "appended": 3, "rewritten": 8, "left_out": 16, "deleted": 1, "seconds": 2.625})"));
 }
@@ -441,30 +417,6 @@ Captured UnderTerminal(int columns, Body body) {
   return c;
 }
 
-// The same with stderr a pipe, the case of logs and redirections.
-template <typename Body>
-Captured UnderPipe(Body body) {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDERR_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    _exit(body() ? 0 : 1);
-  }
-  close(fds[1]);
-  Captured c;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
-    if (n > 0) c.text.append(buffer, n);
-    else if (errno != EINTR) break;
-  }
-  close(fds[0]);
-  waitpid(pid, &c.status, 0);
-  return c;
-}
-
 // The lines drawn: the texts between each carriage return and the erase
 // that follows it (an empty text is the final clearing).
 std::vector<std::string> Drawn(const std::string& text) {
@@ -478,27 +430,26 @@ class ProgressLive : public ::testing::Test {
  protected:
   void SetUp() override {
     velaccap::sample::WriteSample(src_, {3000, 5});
-    for (const std::string* t : {&tgt_a_, &tgt_b_, &tgt_c_, &tgt_d_}) velaccap::run::CreateTarget(*t);
+    for (const std::string* t : {&tgt_a_, &tgt_b_}) velaccap::run::CreateTarget(*t);
   }
   // The child's run: the live line where the tool puts it, on stderr.
-  static bool MigrateLive(const std::string& src, const std::string& tgt, bool quiet,
-                  std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
+  static bool MigrateLive(const std::string& src, const std::string& tgt,
+                          std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
     ReportOptions options;
-    options.live = LiveOnStderr(quiet);
+    options.live = LiveOnStderr(false);
     options.live.interval = interval;
     return Migrate(src, tgt, options).ok;
   }
 
   TempDir dir_;
   std::string src_ = dir_.file("src.db");
-  std::string tgt_a_ = dir_.file("a.db"), tgt_b_ = dir_.file("b.db"), tgt_c_ = dir_.file("c.db"),
-              tgt_d_ = dir_.file("d.db");
+  std::string tgt_a_ = dir_.file("a.db"), tgt_b_ = dir_.file("b.db");
 };
 
 TEST_F(ProgressLive, DrawsEveryStepInPlaceOnATerminalAndClearsIt) {
   // Every redraw allowed: each step shows as it begins, and the long
   // steps again as their rows go by.
-  const Captured c = UnderTerminal(200, [&] { return MigrateLive(src_, tgt_a_, false, std::chrono::milliseconds(0)); });
+  const Captured c = UnderTerminal(200, [&] { return MigrateLive(src_, tgt_a_, std::chrono::milliseconds(0)); });
   ASSERT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
   EXPECT_EQ(c.text.find('\n'), std::string::npos);
   ASSERT_TRUE(c.text.ends_with("\r\x1b[K")) << c.text;
@@ -544,7 +495,7 @@ TEST_F(ProgressLive, DrawsEveryStepInPlaceOnATerminalAndClearsIt) {
 
 TEST_F(ProgressLive, KeepsToTheTerminalWidthAndTheRedrawInterval) {
   const auto started = std::chrono::steady_clock::now();
-  const Captured c = UnderTerminal(30, [&] { return MigrateLive(src_, tgt_b_, false); });
+  const Captured c = UnderTerminal(30, [&] { return MigrateLive(src_, tgt_b_); });
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   ASSERT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
   const std::vector<std::string> lines = Drawn(c.text);
@@ -557,16 +508,12 @@ TEST_F(ProgressLive, KeepsToTheTerminalWidthAndTheRedrawInterval) {
   EXPECT_TRUE(c.text.ends_with("\r\x1b[K"));
 }
 
-TEST_F(ProgressLive, WritesNothingToAPipeOrWhenQuiet) {
-  const Captured piped = UnderPipe([&] { return MigrateLive(src_, tgt_c_, false, std::chrono::milliseconds(0)); });
-  ASSERT_TRUE(WIFEXITED(piped.status) && WEXITSTATUS(piped.status) == 0);
-  EXPECT_EQ(piped.text, "");
-  const Captured quiet = UnderTerminal(200, [&] { return MigrateLive(src_, tgt_d_, true, std::chrono::milliseconds(0)); });
-  ASSERT_TRUE(WIFEXITED(quiet.status) && WEXITSTATUS(quiet.status) == 0);
-  EXPECT_EQ(quiet.text, "");
-  // The decision itself: a regular file is no terminal.
+// A pipe and --quiet on a terminal show no live line (the tool's own test
+// runs both); a regular file, as stderr redirected to a log, is no terminal.
+TEST(ProgressLiveDecision, ARegularFileIsNoTerminal) {
+  TempDir dir;
   std::ostringstream sink;
-  const int fd = open(dir_.file("log").c_str(), O_WRONLY | O_CREAT, 0644);
+  const int fd = open(dir.file("log").c_str(), O_WRONLY | O_CREAT, 0644);
   EXPECT_EQ(LiveOn(fd, sink, false).out, nullptr);
   close(fd);
 }
