@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -317,14 +316,10 @@ class Tmpfs {
   std::string why_;
 };
 
-bool CanMount() {
-  TempDir probe;
-  return Tmpfs(probe.file("m"), "64k").mounted();
-}
-
-// Checks the two lines of a failed atomic run on `target`.
-void ExpectFailedAndAsItWas(const Outcome& o, const std::string& target, const std::string& engine_text,
-                            const std::string& context) {
+// Checks the two lines of a failed atomic run on `target`, and the target.
+void ExpectFailedAndAsItWas(const Outcome& o, const std::string& target, const std::vector<std::string>& before,
+                            const std::string& engine_text, const std::string& context) {
+  ExpectAsBefore(target, before, context);
   EXPECT_EQ(o.code, 1) << context << ": " << o.err;
   EXPECT_EQ(o.out, "") << context;
   const auto lines = Lines(o.err);
@@ -363,8 +358,6 @@ void ExpectNoAtomicOutcome(const Outcome& o, const std::string& source, const st
   }
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(FullDisk, TargetThatRunsOutOfRoomIsLeftAsItWas) {
   TempDir dir;
   const std::string d = dir.path();
@@ -375,7 +368,7 @@ TEST(FullDisk, TargetThatRunsOutOfRoomIsLeftAsItWas) {
   const auto before = Dump(dir.file("base.db"));
   const std::string source = dir.file("s.db");
 
-  if (CanMount()) {
+  if (Tmpfs(dir.file("disk"), "64k").mounted()) {
     bool failed_mid_run = false;
     for (const char* size : {"512k", "1m", "3m"}) {
       Tmpfs disk(dir.file("disk"), size);
@@ -383,8 +376,7 @@ TEST(FullDisk, TargetThatRunsOutOfRoomIsLeftAsItWas) {
       const std::string target = dir.file("disk/t.db"), trace = dir.file(std::string("run-") + size + ".trace");
       CopyFile(dir.file("base.db"), target);
       Outcome o = Tool({"migrate", source, target, "--trace", trace}, {d});
-      ExpectFailedAndAsItWas(o, target, "database or disk is full", std::string("tmpfs ") + size);
-      ExpectAsBefore(target, before, std::string("tmpfs ") + size);
+      ExpectFailedAndAsItWas(o, target, before, "database or disk is full", std::string("tmpfs ") + size);
       if (Slurp(trace).find(kLastStep) == std::string::npos) failed_mid_run = true;
     }
     EXPECT_TRUE(failed_mid_run) << "no size made the disk fill before the last step";
@@ -405,10 +397,9 @@ TEST(FullDisk, TargetThatRunsOutOfRoomIsLeftAsItWas) {
   const std::string target = dir.file("limited.db");
   CopyFile(dir.file("base.db"), target);
   Outcome o = Tool({"migrate", source, target}, {d, false, limit});
-  ExpectFailedAndAsItWas(o, target, "disk I/O error", "file size limit");
+  ExpectFailedAndAsItWas(o, target, before, "disk I/O error", "file size limit");
   // Marked as the target's, not the commit's: the write failed mid-run.
   EXPECT_TRUE(o.err.starts_with("apupgrade: migration failed: target " + target + ": ")) << o.err;
-  ExpectAsBefore(target, before, "file size limit");
 
   CopyFile(dir.file("base.db"), target);
   o = Tool({"migrate", source, target, "--no-atomic"}, {d, false, limit});
@@ -477,8 +468,6 @@ TEST(FullDisk, SummaryOrTableLostAfterTheCommitIsExitFive) {
   EXPECT_EQ(Count(options.target, "Ap_AlarmSet"), Count(dir.file("s.db"), "Ap_AlarmSet"));
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(Permissions, TargetThatCannotBeWrittenIsRefusedUntouched) {
   TempDir dir;
   const std::string d = dir.path();
@@ -519,8 +508,6 @@ TEST(Permissions, TargetThatCannotBeWrittenIsRefusedUntouched) {
   o = Tool({"migrate", "s.db", "t.db", "--quiet"}, launch);
   EXPECT_EQ(o.code, 0) << o.err;
 }
-
-// ---------------------------------------------------------------------------
 
 // Another program's connection holding a lock with a write pending.
 class LockHolder {
@@ -601,8 +588,6 @@ TEST(Locks, LockedDatabaseIsRefusedAfterTheWait) {
   EXPECT_GE(o.seconds, 0.5);
   EXPECT_EQ(Count(target, "Ap_AlarmSet"), Count(source, "Ap_AlarmSet"));
 }
-
-// ---------------------------------------------------------------------------
 
 // One large account set for every run stopped halfway: writing it takes a
 // few seconds, and a run over it long enough to be stopped in its middle.
@@ -710,8 +695,6 @@ TEST_F(Interrupts, KilledRunIsRecoveredByTheNextOpen) {
   EXPECT_EQ(Difference(Dump(reference), Dump(target)), "");
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(TracePath, DatabaseOrJournalIsRefusedAndNothingIsWritten) {
   TempDir dir;
   const std::string d = dir.path();
@@ -749,8 +732,6 @@ TEST(TracePath, DatabaseOrJournalIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(Difference(snapshot, Snapshot(d)), "") << trace;
   }
 }
-
-// ---------------------------------------------------------------------------
 
 TEST(DamagedInput, DamagedFileIsRefusedWithTheDamageNamed) {
   TempDir dir;
