@@ -403,44 +403,42 @@ std::vector<std::string> Drawn(const std::string& text) {
   return lines;
 }
 
-class ProgressLive : public ::testing::Test {
- protected:
-  void SetUp() override {
-    velaccap::sample::WriteSample(src_, {3000, 5});
-    for (const std::string* t : {&tgt_a_, &tgt_b_}) velaccap::run::CreateTarget(*t);
-  }
-  // The child's run: the live line where the tool puts it, on stderr.
-  static bool MigrateLive(const std::string& src, const std::string& tgt,
-                          std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
-    ReportOptions options;
-    options.live = LiveOnStderr(false);
-    options.live.interval = interval;
-    return Migrate(src, tgt, options).ok;
-  }
+// The live line on a terminal, where the tool draws it (stderr): each step
+// in place, within the width and the redraw interval, cleared at the end. A
+// pipe and --quiet show none (the tool's own terminal test runs both).
+TEST(ProgressLive, DrawsEveryStepInPlaceWithinWidthAndIntervalAndClearsIt) {
+  TempDir dir;
+  const std::string src = dir.file("src.db");
+  velaccap::sample::WriteSample(src, {3000, 5});
+  for (const char* t : {"a.db", "b.db"}) velaccap::run::CreateTarget(dir.file(t));
+  // The lines drawn by a run into `target`.
+  auto live = [&](const char* target, int columns, std::chrono::milliseconds interval) {
+    const Captured c = UnderTerminal(columns, [&] {
+      ReportOptions options;
+      options.live = LiveOnStderr(false);
+      options.live.interval = interval;
+      return Migrate(src, dir.file(target), options).ok;
+    });
+    EXPECT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
+    EXPECT_EQ(c.text.find('\n'), std::string::npos) << c.text;
+    EXPECT_TRUE(c.text.ends_with("\r\x1b[K")) << c.text;
+    const std::vector<std::string> lines = Drawn(c.text);
+    EXPECT_EQ(lines.empty() ? "none" : lines.back(), "");
+    return lines;
+  };
 
-  TempDir dir_;
-  std::string src_ = dir_.file("src.db");
-  std::string tgt_a_ = dir_.file("a.db"), tgt_b_ = dir_.file("b.db");
-};
-
-TEST_F(ProgressLive, DrawsEveryStepInPlaceOnATerminalAndClearsIt) {
   // Every redraw allowed: each step shows as it begins, and the long
   // steps again as their rows go by.
-  const Captured c = UnderTerminal(200, [&] { return MigrateLive(src_, tgt_a_, std::chrono::milliseconds(0)); });
-  ASSERT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
-  EXPECT_EQ(c.text.find('\n'), std::string::npos);
-  ASSERT_TRUE(c.text.ends_with("\r\x1b[K")) << c.text;
-  const std::vector<std::string> lines = Drawn(c.text);
+  const std::vector<std::string> lines = live("a.db", 200, std::chrono::milliseconds(0));
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "");
   EXPECT_EQ(lines.front(), "step 1 of 21  Ap_AlarmSet  0 of " +
-                               std::to_string(Number(src_, "SELECT count(*) FROM Ap_AlarmSet")) +
+                               std::to_string(Number(src, "SELECT count(*) FROM Ap_AlarmSet")) +
                                " rows  0%  0:00 elapsed");
 
   // The steps in order, each first shown with nothing done of all it has;
   // the share of the run's rows only grows, and the time left comes with it.
-  const long long sales_lines = Number(src_, "SELECT count(*) FROM SaleBillVouchs l JOIN SaleBillVouch h ON "
-                                             "l.SBVID=h.SBVID WHERE cSTCode IS NULL AND cSBVCode IS NOT NULL");
+  const long long sales_lines = Number(src, "SELECT count(*) FROM SaleBillVouchs l JOIN SaleBillVouch h ON "
+                                            "l.SBVID=h.SBVID WHERE cSTCode IS NULL AND cSBVCode IS NOT NULL");
   int next = 1, percent = 0;
   bool mid_step = false;
   static const std::regex kShape(
@@ -468,27 +466,18 @@ TEST_F(ProgressLive, DrawsEveryStepInPlaceOnATerminalAndClearsIt) {
   EXPECT_GT(percent, 90);
   EXPECT_EQ(next, 22);
   EXPECT_TRUE(mid_step) << "no redraw within step 7";
-}
 
-TEST_F(ProgressLive, KeepsToTheTerminalWidthAndTheRedrawInterval) {
+  // 30 columns and the tool's interval: at most one draw per 100 ms, the
+  // first and the clearing on top.
   const auto started = std::chrono::steady_clock::now();
-  const Captured c = UnderTerminal(30, [&] { return MigrateLive(src_, tgt_b_); });
+  const std::vector<std::string> narrow = live("b.db", 30, std::chrono::milliseconds(100));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  ASSERT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
-  const std::vector<std::string> lines = Drawn(c.text);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.front(), "step 1 of 21  Ap_AlarmSet  0");  // cut to 29 columns
-  EXPECT_EQ(lines.back(), "");
-  for (const std::string& line : lines) EXPECT_LE(line.size(), 29u) << line;
-  // At most one draw per 100 ms, the first and the clearing on top.
-  EXPECT_LE(static_cast<double>(lines.size()), seconds * 10 + 2) << c.text;
-  EXPECT_TRUE(c.text.ends_with("\r\x1b[K"));
-}
+  ASSERT_GE(narrow.size(), 2u);
+  EXPECT_EQ(narrow.front(), "step 1 of 21  Ap_AlarmSet  0");  // cut to 29 columns
+  for (const std::string& line : narrow) EXPECT_LE(line.size(), 29u) << line;
+  EXPECT_LE(static_cast<double>(narrow.size()), seconds * 10 + 2);
 
-// A pipe and --quiet on a terminal show no live line (the tool's own test
-// runs both); a regular file, as stderr redirected to a log, is no terminal.
-TEST(ProgressLiveDecision, ARegularFileIsNoTerminal) {
-  TempDir dir;
+  // A regular file, as stderr redirected to a log, is no terminal.
   std::ostringstream sink;
   const int fd = open(dir.file("log").c_str(), O_WRONLY | O_CREAT, 0644);
   EXPECT_EQ(LiveOn(fd, sink, false).out, nullptr);
