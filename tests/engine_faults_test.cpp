@@ -582,58 +582,44 @@ TEST(Locks, LockedDatabaseIsRefusedAfterTheWait) {
   EXPECT_EQ(Count(target, "Ap_AlarmSet"), Count(source, "Ap_AlarmSet"));
 }
 
-// One large account set for every run stopped halfway: writing it takes a
-// few seconds, and a run over it long enough to be stopped in its middle.
-class Interrupts : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    MakeSample(dir_->path(), "big.db", 200000);
-    MakeSample(dir_->path(), "small.db", 200);
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static std::string Big() { return dir_->file("big.db"); }
-  static std::string Small() { return dir_->file("small.db"); }
-
-  // Starts a run of the large set into `target` and returns once its trace
-  // shows it well into the invoice lines, the largest step.
-  static std::unique_ptr<Child> StartAndReachHalfway(const std::string& target, const std::string& trace) {
-    auto run = std::make_unique<Child>(std::vector<std::string>{"migrate", Big(), target, "--trace", trace, "--quiet"},
-                                       Launch{fs::path(target).parent_path().string()});
-    const auto begin = Clock::now();
-    std::error_code ec;
-    while (!(fs::file_size(trace, ec) >= 6u << 20 && !ec)) {
-      if (!run->running()) {
-        ADD_FAILURE() << "the run ended before it reached its middle";
-        return run;
-      }
-      if (Since(begin) > 300) {
-        ADD_FAILURE() << "the run did not reach its middle";
-        return run;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Starts a run of the large set `source` into `target` and returns once its
+// trace shows it well into the invoice lines, the largest step.
+std::unique_ptr<Child> StartAndReachHalfway(const std::string& source, const std::string& target,
+                                            const std::string& trace) {
+  auto run = std::make_unique<Child>(std::vector<std::string>{"migrate", source, target, "--trace", trace, "--quiet"},
+                                     Launch{fs::path(target).parent_path().string()});
+  const auto begin = Clock::now();
+  std::error_code ec;
+  while (!(fs::file_size(trace, ec) >= 6u << 20 && !ec)) {
+    if (!run->running()) {
+      ADD_FAILURE() << "the run ended before it reached its middle";
+      return run;
     }
-    EXPECT_NE(Slurp(trace).find("T\tSaleBillVouchs\t"), std::string::npos);
-    return run;
+    if (Since(begin) > 300) {
+      ADD_FAILURE() << "the run did not reach its middle";
+      return run;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  EXPECT_NE(Slurp(trace).find("T\tSaleBillVouchs\t"), std::string::npos);
+  return run;
+}
 
-  static TempDir* dir_;
-};
-
-TempDir* Interrupts::dir_ = nullptr;
-
-TEST_F(Interrupts, SigintAndSigtermRollBackAndExitPromptly) {
+// Runs over one large account set, long enough to be stopped in their
+// middle: SIGINT and SIGTERM roll back at once; a SIGKILL leaves a journal
+// that the next open recovers.
+TEST(Interrupts, SignalsRollBackPromptlyAndAKilledRunIsRecoveredByTheNextOpen) {
   TempDir dir;
+  MakeSample(dir.path(), "big.db", 200000);
+  MakeSample(dir.path(), "small.db", 200);
   MakeTarget(dir.path(), "base.db");
-  const auto before = Dump(dir.file("base.db"));
+  const std::string base = dir.file("base.db"), big = dir.file("big.db"), small = dir.file("small.db");
+  const auto before = Dump(base);
   for (const int sig : {SIGINT, SIGTERM}) {
     const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
     const std::string target = dir.file(name + ".db"), trace = dir.file(name + ".trace");
-    CopyFile(dir.file("base.db"), target);
-    auto run = StartAndReachHalfway(target, trace);
+    CopyFile(base, target);
+    auto run = StartAndReachHalfway(big, target, trace);
     ASSERT_TRUE(run->running()) << name;
     const auto signalled = Clock::now();
     ASSERT_EQ(kill(run->pid(), sig), 0);
@@ -645,16 +631,11 @@ TEST_F(Interrupts, SigintAndSigtermRollBackAndExitPromptly) {
     EXPECT_EQ(Slurp(trace).find(kLastStep), std::string::npos) << name << " came after the run's end";
     ExpectAsBefore(target, before, name);
   }
-}
 
-TEST_F(Interrupts, KilledRunIsRecoveredByTheNextOpen) {
-  TempDir dir;
-  MakeTarget(dir.path(), "base.db");
-  const std::string base = dir.file("base.db"), target = dir.file("t.db");
-  const auto before = Dump(base);
+  const std::string target = dir.file("t.db");
   const auto base_size = fs::file_size(base);
   CopyFile(base, target);
-  auto run = StartAndReachHalfway(target, dir.file("run.trace"));
+  auto run = StartAndReachHalfway(big, target, dir.file("run.trace"));
   ASSERT_TRUE(run->running());
   ASSERT_EQ(kill(run->pid(), SIGKILL), 0);
   Outcome o = run->Wait();
@@ -678,9 +659,9 @@ TEST_F(Interrupts, KilledRunIsRecoveredByTheNextOpen) {
   // migrates into it as into the target before the killed run.
   const std::string reference = dir.file("reference.db");
   CopyFile(base, reference);
-  o = Tool({"migrate", Small(), reference, "--quiet"}, {dir.path()});
+  o = Tool({"migrate", small, reference, "--quiet"}, {dir.path()});
   ASSERT_EQ(o.code, 0) << o.err;
-  o = Tool({"migrate", Small(), target, "--quiet"}, {dir.path()});
+  o = Tool({"migrate", small, target, "--quiet"}, {dir.path()});
   EXPECT_EQ(o.code, 0) << o.err;
   EXPECT_EQ(o.err, "");
   EXPECT_FALSE(fs::exists(target + "-journal"));
@@ -688,10 +669,12 @@ TEST_F(Interrupts, KilledRunIsRecoveredByTheNextOpen) {
   EXPECT_EQ(Difference(Dump(reference), Dump(target)), "");
 }
 
-TEST(TracePath, DatabaseOrJournalIsRefusedAndNothingIsWritten) {
+// Trace paths that would take a database's place, and damaged inputs: each
+// refused with what is wrong, nothing written.
+TEST(RefusedInput, TracePathsAndDamagedFilesAreRefusedAndNothingIsWritten) {
   TempDir dir;
   const std::string d = dir.path();
-  MakeSample(d, "s.db", 100);
+  MakeSample(d, "s.db", 3000);
   MakeTarget(d, "t.db");
   MakeTarget(d, "other.db");
   CopyFile(testsupport::SharedDir() + "/fixtures/mdb/nwind.mdb", dir.file("other.mdb"));
@@ -724,16 +707,10 @@ TEST(TracePath, DatabaseOrJournalIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(o.out, "") << trace;
     EXPECT_EQ(Difference(snapshot, Snapshot(d)), "") << trace;
   }
-}
 
-TEST(DamagedInput, DamagedFileIsRefusedWithTheDamageNamed) {
-  TempDir dir;
-  const std::string d = dir.path();
   const std::string fixtures = testsupport::SharedDir() + "/fixtures/damaged/";
   CopyFile(fixtures + "damaged-sample.db", dir.file("damaged.db"));
   CopyFile(fixtures + "duplicate-column.mdb", dir.file("damaged.mdb"));
-  MakeSample(d, "s.db", 3000);
-  MakeTarget(d, "t.db");
 
   // A target damaged after a run had filled it: a page in the middle of
   // its rows overwritten.
@@ -752,11 +729,11 @@ TEST(DamagedInput, DamagedFileIsRefusedWithTheDamageNamed) {
   const auto snapshot = Snapshot(d);
   for (const auto& [role, source, target] : {std::tuple{"source", "damaged.db", "t.db"},
                                              std::tuple{"target", "s.db", "full.db"}}) {
-    const std::string damaged = std::string(role) == "source" ? source : target;
+    const std::string broken = std::string(role) == "source" ? source : target;
     const Outcome o = Tool({"migrate", source, target}, {d});
     EXPECT_EQ(o.code, 2) << o.err;
-    EXPECT_EQ(o.err, "apupgrade: " + std::string(role) + " database " + damaged +
-                         " is damaged: the engine's quick check reports: " + QuickCheck(dir.file(damaged)) + "\n");
+    EXPECT_EQ(o.err, "apupgrade: " + std::string(role) + " database " + broken +
+                         " is damaged: the engine's quick check reports: " + QuickCheck(dir.file(broken)) + "\n");
     EXPECT_EQ(Difference(snapshot, Snapshot(d)), "");
   }
 
