@@ -60,10 +60,12 @@ struct Migration {
   std::string error;
 };
 
-ReportOptions Named(const std::string& source, const std::string& target) {
+ReportOptions Named(const std::string& source, const std::string& target,
+                    std::chrono::steady_clock::time_point (*now)() = &std::chrono::steady_clock::now) {
   ReportOptions options;
   options.source_name = source;
   options.target_name = target;
+  options.now = now;
   return options;
 }
 
@@ -81,8 +83,6 @@ Migration Migrate(const std::string& src, const std::string& tgt, ReportOptions 
   else run.target->Rollback();
   return run;
 }
-
-// ------------------------------------------------------------------ counts
 
 TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
   TempDir dir;
@@ -131,15 +131,7 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
   const std::vector<StepReport> steps = report->steps();
   ASSERT_EQ(steps.size(), 21u);
 
-  // The report's steps are the component's, in its order; the counts made
-  // before the run are what each step then read.
-  for (const Step& step : StepTable()) {
-    const StepReport& r = steps[step.number - 1];
-    EXPECT_EQ(r.step, step.number);
-    EXPECT_EQ(r.table, step.table);
-    EXPECT_EQ(r.to_read, r.read) << r.table;
-  }
-  auto at = [&](const char* table) -> const StepReport& {
+  auto at = [&](const std::string& table) -> const StepReport& {
     for (const StepReport& r : steps)
       if (r.table == table) return r;
     throw std::runtime_error(table);
@@ -152,30 +144,20 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
     const StepReport& r = at(t);
     EXPECT_EQ(r.deleted, held[table]) << t;
     EXPECT_EQ(r.written, Number(tgt, "SELECT count(*) FROM " + table)) << t;
-    if (table == "Ap_CancelNo") {
-      EXPECT_EQ(r.read, Number(src, "SELECT count(DISTINCT ifnull(cFlag,'~') || '|' || ifnull(cType,'~')) "
-                                    "FROM Ap_CancelNo"));
-    } else {
-      EXPECT_EQ(r.read, Number(src, "SELECT count(*) FROM " + table)) << t;
-    }
-    if (table != "Ap_InputCode" && table != "Ap_CancelNo") {
-      EXPECT_EQ(r.written, r.read) << t;
-    }
+    const std::string counted =
+        table == "Ap_CancelNo" ? "DISTINCT ifnull(cFlag,'~') || '|' || ifnull(cType,'~')" : "*";
+    EXPECT_EQ(r.read, Number(src, "SELECT count(" + counted + ") FROM " + table)) << t;
+    // Ap_InputCode gets the added code "49".
+    EXPECT_TRUE(table == "Ap_CancelNo" || r.written == r.read + (table == "Ap_InputCode")) << t;
     EXPECT_EQ(r.updated + r.added_into + r.appended, 0) << t;
-    if (table != "Ap_Detail") {
-      EXPECT_FALSE(r.left_out.has_value()) << t;
-    }
+    EXPECT_EQ(r.left_out, table == "Ap_Detail" ? std::optional<long long>(0) : std::nullopt) << t;
   }
-  EXPECT_EQ(at("Ap_InputCode").written, at("Ap_InputCode").read + 1);  // the added code "49"
-  EXPECT_EQ(at("Ap_Detail").left_out, 0);
 
   // Ledger lines that refer to a continuation invoice are rewritten.
   const long long references = Number(src, "SELECT count(*) FROM Ap_Detail WHERE cCoVouchID LIKE '% %'");
   EXPECT_GE(references, 8);
   EXPECT_EQ(at("Ap_Detail").rewritten, references);
-  long long rewritten = 0;
-  for (const StepReport& r : steps) rewritten += r.rewritten;
-  EXPECT_EQ(rewritten, references);
+  EXPECT_EQ(report->totals().rewritten, references);  // and no other step's lines
 
   // Sales headers: only ordinary owned ones are read; the rest of the
   // table (other modules, the Null code, continuation headers) is left out.
@@ -190,23 +172,15 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
   // Invoice lines of both families: ordinary lines copied, continuation
   // lines added into parent lines or appended; lines of other modules, of
   // the Null code and without a header left out.
-  struct Family_ {
-    Family family;
-    const char* lines;
-    const char* header;
-    const char* id;
-    const char* code;
-    const char* marker;
-  };
-  for (const Family_& f : {Family_{Family::kSales, "SaleBillVouchs", "SaleBillVouch", "SBVID", "cSBVCode", "cSTCode"},
-                           Family_{Family::kPurchase, "PurBillVouchs", "PurBillVouch", "PBVID", "cPBVCode",
-                                   "cBusType"}}) {
-    const std::string lines = f.lines, header = f.header, id = f.id, code = f.code, marker = f.marker;
+  using Names = std::tuple<Family, std::string, std::string, std::string, std::string, std::string>;
+  for (const auto& [family, lines, header, id, code, marker] :
+       {Names{Family::kSales, "SaleBillVouchs", "SaleBillVouch", "SBVID", "cSBVCode", "cSTCode"},
+        Names{Family::kPurchase, "PurBillVouchs", "PurBillVouch", "PBVID", "cPBVCode", "cBusType"}}) {
     const std::string join = " FROM " + lines + " l JOIN " + header + " h ON l." + id + "=h." + id + " WHERE h." +
                              marker + " IS NULL AND h." + code;
     const long long ordinary = Number(src, "SELECT count(*)" + join + " NOT LIKE '% %'");
     const long long continuation = Number(src, "SELECT count(*)" + join + " LIKE '% %'");
-    const StepReport& r = at(f.lines);
+    const StepReport& r = at(lines);
     SCOPED_TRACE(lines);
     EXPECT_GT(continuation, 0);
     EXPECT_EQ(r.read, ordinary + continuation);
@@ -222,9 +196,7 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
     EXPECT_EQ(r.updated, r.added_into_lines);
     EXPECT_GE(r.added_into_lines, r.added_into);
     EXPECT_EQ(r.written, ordinary + r.appended);
-    EXPECT_EQ(report->added_into(f.family), r.added_into);
-    EXPECT_EQ(report->added_into_lines(f.family), r.added_into_lines);
-    EXPECT_EQ(report->appended(f.family), r.appended);
+    EXPECT_EQ(report->added_into(family), r.added_into);  // what the reconciliation is given
     // The owned lines the target now holds are exactly those written.
     EXPECT_EQ(r.written, Number(tgt, "SELECT count(*) FROM " + lines + " l JOIN " + header + " h ON l." + id +
                                          "=h." + id + " WHERE h." + marker + " IS NULL"));
@@ -250,24 +222,21 @@ TEST(ProgressReport, EveryCountAgreesWithTheFiles) {
 
   // The totals are the steps' sums; the steps' times fit in the elapsed time.
   const StepReport total = report->totals();
-  StepReport sum;
+  for (long long StepReport::*count : {&StepReport::read, &StepReport::written, &StepReport::updated,
+                                       &StepReport::added_into, &StepReport::added_into_lines, &StepReport::appended,
+                                       &StepReport::rewritten, &StepReport::deleted}) {
+    long long sum = 0;
+    for (const StepReport& r : steps) sum += r.*count;
+    EXPECT_EQ(total.*count, sum);
+  }
   double seconds = 0;
   long long left_out = 0;
   for (const StepReport& r : steps) {
-    sum.read += r.read;
-    sum.written += r.written;
-    sum.updated += r.updated;
-    sum.deleted += r.deleted;
-    sum.appended += r.appended;
+    EXPECT_EQ(r.to_read, r.read) << r.table;  // the counts made before the run
     left_out += r.left_out.value_or(0);
     seconds += r.seconds;
     EXPECT_GT(r.seconds, 0) << r.table;
   }
-  EXPECT_EQ(total.read, sum.read);
-  EXPECT_EQ(total.written, sum.written);
-  EXPECT_EQ(total.updated, sum.updated);
-  EXPECT_EQ(total.deleted, sum.deleted);
-  EXPECT_EQ(total.appended, sum.appended);
   EXPECT_EQ(total.left_out, left_out);
   EXPECT_EQ(total.to_read, total.read);
   EXPECT_DOUBLE_EQ(total.seconds, seconds);
@@ -282,9 +251,7 @@ TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
   // Without the marker column neither the counts nor the header step can
   // select the owned invoices; the run fails on its own error.
   Exec(src, "ALTER TABLE SaleBillVouch DROP COLUMN cSTCode");
-  ReportOptions options;
-  options.now = &SteppingClock;
-  const Migration run = Migrate(src, tgt, options);
+  const Migration run = Migrate(src, tgt, Named("", "", &SteppingClock));
   EXPECT_FALSE(run.ok);
   EXPECT_NE(run.error.find("cSTCode"), std::string::npos) << run.error;
   const RunReport* report = run.report.get();
@@ -299,6 +266,10 @@ TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
   EXPECT_FALSE(report->totals().completed);
   // The failing step and those never reached read nothing and leave out
   // nothing anyone could tell.
+  std::string never_reached;
+  for (std::size_t i = 6; i < StepTable().size(); ++i)
+    never_reached += (std::string(StepTable()[i].table) + std::string(14, ' ')).substr(0, 14) +
+                     "     0        0        0           0         0          0         -        0    0.000\n";
   std::ostringstream table;
   report->PrintTable(table);
   EXPECT_EQ(table.str(),
@@ -310,27 +281,11 @@ TEST(ProgressReport, CountsThatCannotBeMadeStayUnknownAndTheRunSaysWhy) {
             "Ap_CloseBill       5        5        0           0         0          0         -        0    0.125\n"
             "Ap_CtrlCode       10       10        0           0         0          0         -        0    0.125\n"
             "SaleBillVouch      0        0        0           0         0          0         -        0    0.125\n"
-            "SaleBillVouchs     0        0        0           0         0          0         -        0    0.000\n"
-            "PurBillVouch       0        0        0           0         0          0         -        0    0.000\n"
-            "PurBillVouchs      0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Detail          0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_InputCode       0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_InvCode         0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Note            0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Note_Sub        0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_SStyleCode      0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Vouch           0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_Vouchs          0        0        0           0         0          0         -        0    0.000\n"
-            "Ap_VouchType       0        0        0           0         0          0         -        0    0.000\n"
-            "Ar_BadAge          0        0        0           0         0          0         -        0    0.000\n"
-            "Ar_BadPara         0        0        0           0         0          0         -        0    0.000\n"
-            "AccInformation     0        0        0           0         0          0         -        0    0.000\n"
+            + never_reached +
             "--------------  ----  -------  -------  ----------  --------  ---------  --------  -------  -------\n"
             "Total             34       34        0           0         0          0         -        0    0.750\n"
             "Total: 34 rows read, 34 rows written, 0 rows updated, 0 rows deleted in 0.88 s\n");
 }
-
-// ------------------------------------------------------------------ output
 
 TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
   TempDir dir;
@@ -338,9 +293,7 @@ TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
   velaccap::sample::WriteSample(src, {0, 1});
   velaccap::run::CreateTarget(tgt);
   Exec(tgt, "INSERT INTO Ap_AlarmSet (cFlag, cNum) VALUES ('R', '91')");
-  ReportOptions options = Named("src.db", "odbc:DSN=ledger;UID=sa;PWD=***");
-  options.now = &SteppingClock;
-  const Migration run = Migrate(src, tgt, options);
+  const Migration run = Migrate(src, tgt, Named("src.db", "odbc:DSN=ledger;UID=sa;PWD=***", &SteppingClock));
   ASSERT_TRUE(run.ok) << run.error;
   const RunReport* report = run.report.get();
 
@@ -381,11 +334,6 @@ TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
             "--------------  ----  -------  -------  ----------  --------  ---------  --------  -------  -------\n"
             "Total            190      167       24           7         3          8        16        1    2.625\n"
             "Total: 190 rows read, 167 rows written, 24 rows updated, 1 row deleted in 2.75 s\n");
-  EXPECT_EQ(report->added_into(Family::kSales), 4);
-  EXPECT_EQ(report->added_into_lines(Family::kSales), 5);
-  EXPECT_EQ(report->appended(Family::kSales), 2);
-  EXPECT_EQ(report->added_into(Family::kPurchase), 3);
-  EXPECT_EQ(report->appended(Family::kPurchase), 1);
 
   // The JSON summary: the same counts per table and in total, the elapsed
   // time, and the names as the tool gave them; written whole to its file.
@@ -402,25 +350,14 @@ TEST(ProgressSummary, TableAndJsonOfTheFixedCases) {
       "read": 12, "written": 8, "updated": 5, "added_into": 4, "added_into_lines": 5, "appended": 2,
       "rewritten": 0, "left_out": 3, "deleted": 0, "seconds": 0.125, "completed": true})"));
   EXPECT_EQ(j["tables"][0]["left_out"], nullptr);
-  EXPECT_EQ(j["tables"][0]["deleted"], 1);
-  EXPECT_EQ(j["tables"][9]["rewritten"], 8);
-  EXPECT_EQ(j["tables"][20]["table"], "AccInformation");
   EXPECT_EQ(j["totals"], nlohmann::json::parse(R"({"read": 190, "written": 167, "updated": 24, "added_into": 7,
       "added_into_lines": 8, "appended": 3, "rewritten": 8, "left_out": 16, "deleted": 1, "seconds": 2.625})"));
 }
 
-// ------------------------------------------------------------------ live line
-
-// What a child process wrote to its terminal (or pipe) while it ran `body`.
-struct Captured {
-  std::string text;
-  int status = -1;
-};
-
 // Runs `body` in a child whose stdin, stdout and stderr are a new
-// pseudo-terminal `columns` wide, and collects everything it writes.
+// pseudo-terminal `columns` wide: what it wrote there, and its exit code.
 template <typename Body>
-Captured UnderTerminal(int columns, Body body) {
+testsupport::TerminalResult UnderTerminal(int columns, Body body) {
   winsize size{};
   size.ws_row = 24;
   size.ws_col = static_cast<unsigned short>(columns);
@@ -428,7 +365,7 @@ Captured UnderTerminal(int columns, Body body) {
   const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   if (pid < 0) throw std::runtime_error("forkpty failed");
   if (pid == 0) _exit(body() ? 0 : 1);
-  Captured c;
+  testsupport::TerminalResult c{-1, ""};
   char buffer[4096];
   for (;;) {
     const ssize_t n = read(master, buffer, sizeof buffer);
@@ -437,31 +374,9 @@ Captured UnderTerminal(int columns, Body body) {
     else break;  // EIO once the child has gone and closed the terminal
   }
   close(master);
-  waitpid(pid, &c.status, 0);
-  return c;
-}
-
-// The same with stderr a pipe, the case of logs and redirections.
-template <typename Body>
-Captured UnderPipe(Body body) {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDERR_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    _exit(body() ? 0 : 1);
-  }
-  close(fds[1]);
-  Captured c;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
-    if (n > 0) c.text.append(buffer, n);
-    else if (errno != EINTR) break;
-  }
-  close(fds[0]);
-  waitpid(pid, &c.status, 0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) c.code = WEXITSTATUS(status);
   return c;
 }
 
@@ -474,45 +389,42 @@ std::vector<std::string> Drawn(const std::string& text) {
   return lines;
 }
 
-class ProgressLive : public ::testing::Test {
- protected:
-  void SetUp() override {
-    velaccap::sample::WriteSample(src_, {3000, 5});
-    for (const std::string* t : {&tgt_a_, &tgt_b_, &tgt_c_, &tgt_d_}) velaccap::run::CreateTarget(*t);
-  }
-  // The child's run: the live line where the tool puts it, on stderr.
-  static bool MigrateLive(const std::string& src, const std::string& tgt, bool quiet,
-                  std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
-    ReportOptions options;
-    options.live = LiveOnStderr(quiet);
-    options.live.interval = interval;
-    return Migrate(src, tgt, options).ok;
-  }
+// The live line on a terminal, where the tool draws it (stderr): each step
+// in place, within the width and the redraw interval, cleared at the end. A
+// pipe and --quiet show none (the tool's own terminal test runs both).
+TEST(ProgressLive, DrawsEveryStepInPlaceWithinWidthAndIntervalAndClearsIt) {
+  TempDir dir;
+  const std::string src = dir.file("src.db");
+  velaccap::sample::WriteSample(src, {3000, 5});
+  for (const char* t : {"a.db", "b.db"}) velaccap::run::CreateTarget(dir.file(t));
+  // The lines drawn by a run into `target`.
+  auto live = [&](const char* target, int columns, std::chrono::milliseconds interval) {
+    const auto c = UnderTerminal(columns, [&] {
+      ReportOptions options;
+      options.live = LiveOnStderr(false);
+      options.live.interval = interval;
+      return Migrate(src, dir.file(target), options).ok;
+    });
+    EXPECT_EQ(c.code, 0) << c.text;
+    EXPECT_EQ(c.text.find('\n'), std::string::npos) << c.text;
+    EXPECT_TRUE(c.text.ends_with("\r\x1b[K")) << c.text;
+    const std::vector<std::string> lines = Drawn(c.text);
+    EXPECT_EQ(lines.empty() ? "none" : lines.back(), "");
+    return lines;
+  };
 
-  TempDir dir_;
-  std::string src_ = dir_.file("src.db");
-  std::string tgt_a_ = dir_.file("a.db"), tgt_b_ = dir_.file("b.db"), tgt_c_ = dir_.file("c.db"),
-              tgt_d_ = dir_.file("d.db");
-};
-
-TEST_F(ProgressLive, DrawsEveryStepInPlaceOnATerminalAndClearsIt) {
   // Every redraw allowed: each step shows as it begins, and the long
   // steps again as their rows go by.
-  const Captured c = UnderTerminal(200, [&] { return MigrateLive(src_, tgt_a_, false, std::chrono::milliseconds(0)); });
-  ASSERT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
-  EXPECT_EQ(c.text.find('\n'), std::string::npos);
-  ASSERT_TRUE(c.text.ends_with("\r\x1b[K")) << c.text;
-  const std::vector<std::string> lines = Drawn(c.text);
+  const std::vector<std::string> lines = live("a.db", 200, std::chrono::milliseconds(0));
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "");
   EXPECT_EQ(lines.front(), "step 1 of 21  Ap_AlarmSet  0 of " +
-                               std::to_string(Number(src_, "SELECT count(*) FROM Ap_AlarmSet")) +
+                               std::to_string(Number(src, "SELECT count(*) FROM Ap_AlarmSet")) +
                                " rows  0%  0:00 elapsed");
 
   // The steps in order, each first shown with nothing done of all it has;
   // the share of the run's rows only grows, and the time left comes with it.
-  const long long sales_lines = Number(src_, "SELECT count(*) FROM SaleBillVouchs l JOIN SaleBillVouch h ON "
-                                             "l.SBVID=h.SBVID WHERE cSTCode IS NULL AND cSBVCode IS NOT NULL");
+  const long long sales_lines = Number(src, "SELECT count(*) FROM SaleBillVouchs l JOIN SaleBillVouch h ON "
+                                            "l.SBVID=h.SBVID WHERE cSTCode IS NULL AND cSBVCode IS NOT NULL");
   int next = 1, percent = 0;
   bool mid_step = false;
   static const std::regex kShape(
@@ -540,33 +452,20 @@ TEST_F(ProgressLive, DrawsEveryStepInPlaceOnATerminalAndClearsIt) {
   EXPECT_GT(percent, 90);
   EXPECT_EQ(next, 22);
   EXPECT_TRUE(mid_step) << "no redraw within step 7";
-}
 
-TEST_F(ProgressLive, KeepsToTheTerminalWidthAndTheRedrawInterval) {
+  // 30 columns and the tool's interval: at most one draw per 100 ms, the
+  // first and the clearing on top.
   const auto started = std::chrono::steady_clock::now();
-  const Captured c = UnderTerminal(30, [&] { return MigrateLive(src_, tgt_b_, false); });
+  const std::vector<std::string> narrow = live("b.db", 30, std::chrono::milliseconds(100));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  ASSERT_TRUE(WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0) << c.text;
-  const std::vector<std::string> lines = Drawn(c.text);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.front(), "step 1 of 21  Ap_AlarmSet  0");  // cut to 29 columns
-  EXPECT_EQ(lines.back(), "");
-  for (const std::string& line : lines) EXPECT_LE(line.size(), 29u) << line;
-  // At most one draw per 100 ms, the first and the clearing on top.
-  EXPECT_LE(static_cast<double>(lines.size()), seconds * 10 + 2) << c.text;
-  EXPECT_TRUE(c.text.ends_with("\r\x1b[K"));
-}
+  ASSERT_GE(narrow.size(), 2u);
+  EXPECT_EQ(narrow.front(), "step 1 of 21  Ap_AlarmSet  0");  // cut to 29 columns
+  for (const std::string& line : narrow) EXPECT_LE(line.size(), 29u) << line;
+  EXPECT_LE(static_cast<double>(narrow.size()), seconds * 10 + 2);
 
-TEST_F(ProgressLive, WritesNothingToAPipeOrWhenQuiet) {
-  const Captured piped = UnderPipe([&] { return MigrateLive(src_, tgt_c_, false, std::chrono::milliseconds(0)); });
-  ASSERT_TRUE(WIFEXITED(piped.status) && WEXITSTATUS(piped.status) == 0);
-  EXPECT_EQ(piped.text, "");
-  const Captured quiet = UnderTerminal(200, [&] { return MigrateLive(src_, tgt_d_, true, std::chrono::milliseconds(0)); });
-  ASSERT_TRUE(WIFEXITED(quiet.status) && WEXITSTATUS(quiet.status) == 0);
-  EXPECT_EQ(quiet.text, "");
-  // The decision itself: a regular file is no terminal.
+  // A regular file, as stderr redirected to a log, is no terminal.
   std::ostringstream sink;
-  const int fd = open(dir_.file("log").c_str(), O_WRONLY | O_CREAT, 0644);
+  const int fd = open(dir.file("log").c_str(), O_WRONLY | O_CREAT, 0644);
   EXPECT_EQ(LiveOn(fd, sink, false).out, nullptr);
   close(fd);
 }
