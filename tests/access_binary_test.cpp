@@ -16,16 +16,9 @@
 
 namespace {
 
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
+using testsupport::Hex;
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += "0123456789ABCDEF"[c >> 4];
-    out += "0123456789ABCDEF"[c & 15];
-  }
-  return out;
-}
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
 
 TEST(AccessBinary, OleObjectsArriveByteForByteThroughBothTargets) {
   const std::string file = testsupport::SharedDir() + "/fixtures/mdb/nwind.mdb";

@@ -36,6 +36,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::Count;
+using testsupport::Lines;
 using testsupport::Slurp;
 using testsupport::Exec;
 using testsupport::TempDir;
@@ -44,13 +46,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uid_t kNobody = 65534;
 // The run's last source query: a trace holding it reached the end.
 constexpr char kLastStep[] = "S\tSELECT cSysID,cName,cValue FROM AccInformation";
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
@@ -245,10 +240,6 @@ std::string QuickCheck(const std::string& path) {
   if (first.starts_with(header)) first.erase(0, header.size());
   std::replace(first.begin(), first.end(), '\n', ' ');
   return first;
-}
-
-long long Count(const std::string& db, const std::string& table) {
-  return std::stoll(Db(db).Rows("SELECT count(*) FROM " + table).at(0).substr(3));
 }
 
 // What a target must be after a run that left it as it was.

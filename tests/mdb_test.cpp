@@ -21,6 +21,8 @@
 namespace velaccap {
 namespace {
 
+using testsupport::Hex;
+
 std::string Fixture(const std::string& name) { return testsupport::SharedDir() + "/fixtures/mdb/" + name; }
 
 // Fixture paths and table names hold no single quote.
@@ -57,12 +59,6 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   }
   if (rows.back().size() == 1 && rows.back()[0].empty()) rows.pop_back();
   return rows;
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) out += "0123456789ABCDEF"[c >> 4] + std::string(1, "0123456789ABCDEF"[c & 15]);
-  return out;
 }
 
 // Whether a value read through the source is what mdb-export printed for it.

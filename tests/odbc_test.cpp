@@ -18,6 +18,7 @@
 
 namespace {
 
+using testsupport::ErrorOf;
 using testsupport::Exec;
 using testsupport::Query;
 using testsupport::Rows;
@@ -26,17 +27,6 @@ using velaccap::Error;
 using velaccap::Value;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(testsupport::NewPrivateOdbcDriverList());
-
-// The text of the E that `f` throws, or "no error".
-template <class E = Error, class F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 ::testing::AssertionResult Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << text;

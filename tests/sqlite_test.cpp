@@ -11,21 +11,11 @@
 namespace velaccap {
 namespace {
 
+using testsupport::ErrorOf;
 using testsupport::Exec;
 using testsupport::Query;
 using testsupport::Rows;
 using testsupport::TempDir;
-
-// The text of the Error that `f` throws, or "no error".
-template <class F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 // A source and a target file side by side; both hold R, whose dates and
 // yes/no values must cross unchanged.

@@ -43,6 +43,12 @@ sqlite3* Open(const std::string& path) {
 
 }  // namespace
 
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) out += std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+  return out;
+}
+
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,20 @@ struct TerminalResult {
 TerminalResult OnTerminal(const std::string& dir, const std::vector<std::string>& args, int columns = 120,
                           const std::vector<std::string>& env = {}, const std::string& prompt = "",
                           const std::string& answer = "");
+
+// The text of the E that `f` throws, or "no error".
+template <class E = std::exception, class F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// Bytes as upper-case hexadecimal digits, as mdb-export prints a blob.
+std::string Hex(const std::string& bytes);
 
 // The whole content of a file; empty when it cannot be read.
 std::string Slurp(const std::string& path);
