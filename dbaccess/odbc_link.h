@@ -64,7 +64,7 @@ enum class Guard : unsigned char { kNone, kSavepoint, kOwnTransaction };
 // The environment and connection handles, shared by the connection object
 // and every recordset it hands out, so a recordset outliving its connection
 // object still holds valid handles.
-class Link : private HeldRows::Engine {
+class Link final : private HeldRows::Engine {
  public:
   Link() = default;
   Link(const Link&) = delete;

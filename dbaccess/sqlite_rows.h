@@ -35,7 +35,7 @@ class SavedRows;
 
 // One per connection: the held rows (held_rows.h), and the virtual table
 // that feeds a batch's insert.
-class Unsent : private HeldRows::Engine, public HeldRows {
+class Unsent final : private HeldRows::Engine, public HeldRows {
  public:
   // Registers the virtual table on `db`; recordsets hold up to `batch_rows`
   // rows (at least 1).
