@@ -40,6 +40,10 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
   b->add_flag("--check", options->check,
               "Migrate nothing: run check on every set and list every problem of the installation");
   b->add_flag("-q,--quiet", options->quiet, "No progress and no closing table; errors only");
+  b->add_flag("-v,--verbose", options->verbose,
+              "Write a line stamped in UTC to stderr for each set started and ended, for logs of batches no one "
+              "watches");
+  b->add_option("--log", options->log_path, "Append the lines of --verbose to FILE instead")->option_text("FILE");
   b->add_option("--wait", options->wait_seconds,
                 "Wait this long for another program's lock on a database file before refusing it")
       ->type_name("SECONDS")
@@ -51,6 +55,7 @@ std::function<std::optional<int>()> AddCommands(CLI::App& app) {
       "  apupgrade batch installation.csv --check\n"
       "  apupgrade batch installation.csv --jobs 4 --report batch.html\n"
       "  apupgrade batch installation.csv --shard 2/8 --summary shard-2.json\n"
+      "  apupgrade batch installation.csv -q --log batch.log\n"
       "\n"
       "Exit codes:\n"
       "  0    every set succeeded or was done before (--check: every set would run to its end)\n"

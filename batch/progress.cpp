@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "progress/phases.h"
+
 namespace velaccap::batch {
 
 using Clock = std::chrono::steady_clock;
@@ -25,6 +27,13 @@ void Progress::Draw(std::size_t total, std::size_t done, std::size_t failed, std
     }
   }
   line_.DrawText(now, text);
+}
+
+void Progress::Log(std::ostream* log, const std::string& text) {
+  if (!log) return;
+  line_.Clear();
+  *log << progress::Phases::Stamp(std::chrono::system_clock::now()) << ' ' << text << '\n';
+  log->flush();
 }
 
 progress::RowsSeen Pace::Now() const {

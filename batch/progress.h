@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 
@@ -24,6 +25,9 @@ class Progress {
   void Draw(std::size_t total, std::size_t done, std::size_t failed, std::size_t running,
             const std::function<progress::RowsSeen()>& rows);
   void Clear() { line_.Clear(); }
+  // A stamped line in `log` (when not null), for batches no one watches;
+  // the live line is cleared first, in case both are on stderr.
+  void Log(std::ostream* log, const std::string& text);
 
  private:
   progress::LiveLine line_;

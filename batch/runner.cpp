@@ -96,7 +96,7 @@ void CheckOutputs(const Options& options, const std::vector<Set>& sets, const st
     if (IsFile(s.source)) databases.push_back(s.source);
     if (IsFile(s.target)) databases.push_back(s.target);
   }
-  for (auto [path, what] : {std::pair{options.summary, "summary"}, {options.report, "report"}}) {
+  for (auto [path, what] : {std::pair{options.summary, "summary"}, {options.report, "report"}, {options.log_path, "log"}}) {
     if (path.empty()) continue;
     CheckFolder(path, what);
     run::CheckOutputPath(path, what, databases);
@@ -275,6 +275,8 @@ std::string DefaultStatePath(const std::string& manifest, const std::string& sha
 }
 
 int Run(const Options& options, std::ostream& out, std::ostream& err) {
+  std::ofstream log_file;
+  std::ostream* log = nullptr;  // -v, --log
   const auto started = document::Clock::now();
   std::string shard_text;
   std::vector<Set> sets;
@@ -297,6 +299,13 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
     sets = TakeShard(manifest.sets, shard);
     state_path = options.state.empty() ? DefaultStatePath(options.manifest, options.shard) : options.state;
     CheckOutputs(options, sets, state_path);
+    if (!options.log_path.empty() && !options.check) {
+      log_file.open(options.log_path, std::ios::app);
+      if (!log_file) throw InputError("cannot open the log file " + options.log_path + ": " + std::strerror(errno));
+      log = &log_file;
+    } else if (options.verbose && !options.check) {
+      log = &err;
+    }
   } catch (const std::exception& e) {
     progress::SayError(err, e.what());
     return 2;
@@ -376,6 +385,8 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
   for (std::size_t i : todo) pace.waiting_bytes += static_cast<double>(std::max<std::int64_t>(0, StampOf(sets[i].source).size));
   std::size_t done = results.size() - todo.size(), failed = 0;
   Progress progress(options.live ? *options.live : progress::LiveOnStderr(options.quiet));
+  progress.Log(log, "batch " + options.manifest + ": " + std::to_string(todo.size()) + " of " +
+                        std::to_string(sets.size()) + " sets to migrate, " + std::to_string(jobs) + " at a time");
   bool stop = false;
   std::string fatal;
 
@@ -403,6 +414,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           const double bytes = static_cast<double>(std::max<std::int64_t>(0, stamps[i].size));
           pace.waiting_bytes -= bytes;
           pace.running[i] = {key + ".rows", bytes};
+          progress.Log(log, "set '" + s.name + "': migrating " + s.source + " into " + run::DisplayName(s.target));
           return pid;
         } catch (const std::exception& ex) {
           results[i].status = "failed";
@@ -463,6 +475,10 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           pace.known_bytes += pace.running[i].second;
         }
         pace.running.erase(i);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.2f", r.seconds);
+        progress.Log(log, "set '" + s.name + "': " + r.status + " in " + seconds + " s" +
+                              (r.error.empty() ? "" : ": " + r.error));
         if (r.status == "succeeded") {
           ++done;
           state->Put(s.name, Entry{"done", s.source, run::DisplayName(s.target), stamps[i], ToJson(r)});
@@ -486,6 +502,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
 
   for (std::size_t i = 0; i < sets.size(); ++i)
     if (results[i].status.empty()) results[i].status = kNotStarted;
+  progress.Log(log, "batch ended: " + CountsLine(results));
 
   int code = sig != 0 ? 128 + sig : !fatal.empty() ? 1 : ExitCodeOf(results);
   if (!options.quiet) PrintTable(out, results);

@@ -25,6 +25,8 @@ struct Options {
   bool check = false;       // run check on every set instead of migrating
   bool quiet = false;       // no live progress and no closing table
   int wait_seconds = 5;     // passed to each run: the wait for another program's lock
+  bool verbose = false;     // a stamped line on stderr per set started and ended
+  std::string log_path;     // those lines appended to this file instead
   // The program run for each set with "migrate"/"check"; empty: this very
   // executable.
   std::string tool;

@@ -428,7 +428,7 @@ TEST(Batch, ShardsTogetherMigrateEachSetOnceAndMergeIntoOneReport) {
   Installation inst(7, 100);
   for (int k = 1; k <= 3; ++k) {
     const std::string shard = std::to_string(k) + "/3";
-    Result r = inst.Run("batch sets.csv --shard " + shard + " --jobs 2 --summary shard" + std::to_string(k) + ".json");
+    Result r = inst.Run("batch sets.csv --shard " + shard + " --jobs 2 -v --summary shard" + std::to_string(k) + ".json");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fs::exists(inst.file("sets.csv.shard-" + std::to_string(k) + "-of-3.state")));
     std::vector<std::string> names;
@@ -440,6 +440,13 @@ TEST(Batch, ShardsTogetherMigrateEachSetOnceAndMergeIntoOneReport) {
     std::vector<std::string> expected;
     for (int i = k; i <= 7; i += 3) expected.push_back(Name(i));
     EXPECT_EQ(names, expected) << shard;
+    // -v: a line stamped in UTC for the batch, each set started and ended, and the end.
+    const std::vector<std::string> lines = testsupport::Lines(r.err);
+    ASSERT_EQ(lines.size(), 2 + 2 * names.size()) << r.err;
+    for (const std::string& line : lines) EXPECT_TRUE(line[10] == 'T' && line.substr(19, 1) + line.substr(23, 2) == ".Z ") << line;
+    const std::string n = std::to_string(names.size());
+    EXPECT_TRUE(lines.front().ends_with(": " + n + " of " + n + " sets to migrate, 2 at a time")) << r.err;
+    EXPECT_TRUE(lines.back().ends_with("batch ended: " + n + " sets: " + n + " succeeded")) << r.err;
   }
 
   Result r = inst.Run("batch-report shard1.json shard2.json shard3.json --summary all.json --report all.html");
