@@ -25,12 +25,6 @@ namespace {
 
 std::string Cell(long long n) { return n < 0 ? "-" : std::to_string(n); }
 
-std::string Seconds(double s) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", s);
-  return text;
-}
-
 std::string ClassOf(const SetResult& r) {
   if (r.status == "succeeded") return "ok";
   if (r.status == "skipped") return "skipped";

@@ -17,13 +17,13 @@ const char* const kStatuses[] = {"succeeded", "skipped", "failed", kTimedOut, "c
 
 std::string Number(long long n) { return n < 0 ? "-" : std::to_string(n); }
 
+}  // namespace
+
 std::string Seconds(double s) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", s);
   return text;
 }
-
-}  // namespace
 
 nlohmann::json ToJson(const SetResult& r) {
   auto known = [](long long n) { return n < 0 ? nlohmann::json(nullptr) : nlohmann::json(n); };

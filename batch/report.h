@@ -65,6 +65,9 @@ nlohmann::ordered_json CheckJson(const std::vector<CheckedSet>& sets, const std:
 // One row per set in the given order, then a line of counts.
 void PrintTable(std::ostream& out, const std::vector<SetResult>& results);
 
+// A set's seconds as the table, the page and the log show them: "1.25".
+std::string Seconds(double s);
+
 // "12 sets: 10 succeeded, 2 failed".
 std::string CountsLine(const std::vector<SetResult>& results);
 

@@ -475,9 +475,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err) {
           pace.known_bytes += pace.running[i].second;
         }
         pace.running.erase(i);
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.2f", r.seconds);
-        progress.Log(log, "set '" + s.name + "': " + r.status + " in " + seconds + " s" +
+        progress.Log(log, "set '" + s.name + "': " + r.status + " in " + Seconds(r.seconds) + " s" +
                               (r.error.empty() ? "" : ": " + r.error));
         if (r.status == "succeeded") {
           ++done;

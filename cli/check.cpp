@@ -1,5 +1,4 @@
 // apupgrade check: both databases read, nothing written, every problem listed.
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <ostream>
@@ -21,7 +20,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   const auto started = document::Clock::now();
   const bool file_target = IsFileTarget(options.target);
   std::vector<check::Problem> problems;
-  const char* refusal = "same-database";
+  const char* refusal = "unusable-database";
   std::ofstream log_file;
   std::optional<progress::Phases> phases;
   try {
@@ -30,8 +29,11 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     phases.emplace(progress::LiveOnStderr(false),
                    OpenLog(options.log_path, options.verbose, databases, log_file, err));
     phases->Phase("checking");
-    if (file_target) run::RefuseSameDatabase(options.source, options.target);
-    refusal = "unusable-database";
+    if (file_target) {
+      refusal = "same-database";
+      run::RefuseSameDatabase(options.source, options.target);
+      refusal = "unusable-database";
+    }
     OpenOptions open_options{options.wait_seconds * 1000, true};
     open_options.read_only = true;  // the trial runs on a copy
     std::unique_ptr<SourceDatabase> source = OpenSource(options.source, open_options);
@@ -49,9 +51,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& err) {
     progress::SayError(err, e.what());
     // A program reading the JSON learns of the refusal there too.
     if (!options.json) return 2;
-    std::error_code ec;
-    if (!std::filesystem::exists(options.source, ec) || (file_target && !std::filesystem::exists(options.target, ec)))
-      refusal = "missing-file";
+    if (dynamic_cast<const MissingFileError*>(&e)) refusal = "missing-file";
     problems = {{check::Problem::Severity::kError, 0, "", "", e.what(), false, refusal}};
     phases.reset();  // ended above, as refused
   }

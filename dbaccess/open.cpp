@@ -27,7 +27,7 @@ constexpr std::string_view kOdbc = "odbc:";
 void RequireFile(const std::string& name, const char* role) {
   std::error_code ec;
   if (!name.starts_with("file:") && !std::filesystem::exists(name, ec))
-    throw InputError(std::string(role) + " " + name + " does not exist");
+    throw MissingFileError(std::string(role) + " " + name + " does not exist");
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ std::unique_ptr<TargetConnection> OpenTarget(const std::string& name, const Open
     if (const std::optional<std::string> file = OdbcDatabaseFile(cs)) {
       std::error_code ec;
       if (!std::filesystem::exists(*file, ec))
-        throw InputError("TARGET " + std::string(kOdbc) + MaskOdbcPasswords(cs) + ": its database file " + *file +
+        throw MissingFileError("TARGET " + std::string(kOdbc) + MaskOdbcPasswords(cs) + ": its database file " + *file +
                          " does not exist (the driver would create an empty one)");
     }
     return OpenOdbcTarget(cs);

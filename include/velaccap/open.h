@@ -17,6 +17,14 @@ class InputError : public Error {
   using Error::Error;
 };
 
+// An input refused because its file is not there (a missing SOURCE or
+// TARGET, or the database file an ODBC target names), so that a caller can
+// tell it from a file that is there but cannot be used.
+class MissingFileError : public InputError {
+ public:
+  using InputError::InputError;
+};
+
 // How the databases of a run are opened.
 struct OpenOptions {
   // How long to wait for another program's lock on a database file before
